@@ -1,0 +1,22 @@
+# The two Quick-start commands, and the build they share.
+BUILD ?= build
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@scripts/deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$$(nproc)
+
+run: build
+	@scripts/run.sh $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
+
+clean:
+	rm -rf $(BUILD)

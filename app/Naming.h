@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// The settings file: "Vendrel/Vendrel.ini" in the executable's folder.
+QString iniFileNameFor(const QString& exePath);
+
+// The help file: the executable's name with its last extension replaced by ".hlp" (or ".hlp"
+// appended when it has none), in the "Vendrel" folder beside the executable.
+QString helpFileNameFor(const QString& exePath);
+
+// "Вендрел (x3)".
+QString captionText(const QString& title, int zoom);
+
+// The status strip's text for the freeze mode.
+QString statusText(bool frozen);

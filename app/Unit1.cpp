@@ -1,0 +1,222 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/Magnify.h"
+#include "app/Naming.h"
+#include "platform/Application.h"
+#include "platform/Controls.h"
+#include "platform/Desktop.h"
+#include "platform/Pictures.h"
+
+QString AppTitle;
+QString AppExeName;
+int InstanceCount = 0;
+
+namespace {
+
+const QColor clSkyBlue(166, 202, 240);
+const QColor clBlue(0, 0, 255);
+const QColor clWhite(255, 255, 255);
+const QString FormFont = QStringLiteral("MS Sans Serif");
+
+}  // namespace
+
+TForm1::TForm1(Application& owner)
+    : TForm(nullptr, Qt::WindowStaysOnTopHint), Owner(owner) {
+  // The window and its components, parent before children, as designed.
+  setBounds({975, 39, 280, 298});
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::Button));  // clBtnFace
+  setPalette(palette);
+  setFont(pixelFont(FormFont, 11));
+  setWindowIcon(applicationIcon());
+  setKeyPreview(true);
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(50);
+
+  Panel1 = makePanel(this, palette.color(QPalette::Button), Bevel::Raised);
+  PaintBox1 = new PaintBox(Panel1);
+
+  ScalePanel1 = makePanel(this, clSkyBlue, Bevel::Raised);
+  ScalePanel1->setFixedHeight(83);
+
+  PlusImage1 = new Image(ScalePanel1);
+  PlusImage1->setGeometry(216, 7, 48, 48);
+  PlusImage1->setPixmap(picture(QStringLiteral(":/plus.svg"), 48, 48));
+  PlusImage1->setCursor(Qt::PointingHandCursor);
+  PlusImage1->setToolTip(QStringLiteral("Увеличить масштаб"));
+
+  MinusImage1 = new Image(ScalePanel1);
+  MinusImage1->setGeometry(8, 7, 48, 48);
+  MinusImage1->setPixmap(picture(QStringLiteral(":/minus.svg"), 48, 48));
+  MinusImage1->setCursor(Qt::PointingHandCursor);
+  MinusImage1->setToolTip(QStringLiteral("Уменьшить масштаб"));
+
+  TrackBar1 = new QSlider(Qt::Horizontal, ScalePanel1);
+  TrackBar1->setGeometry(64, 18, 145, 33);
+  TrackBar1->setRange(1, 10);
+  TrackBar1->setSingleStep(1);
+  TrackBar1->setPageStep(1);
+  TrackBar1->setTickPosition(QSlider::TicksBelow);
+  TrackBar1->setTickInterval(1);
+  TrackBar1->setValue(3);
+  TrackBar1->setFocusPolicy(Qt::ClickFocus);  // skipped by Tab
+
+  StatusPanel1 = new QLabel(ScalePanel1);
+  StatusPanel1->setGeometry(8, 62, 257, 17);
+  StatusPanel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  StatusPanel1->setLineWidth(1);
+  StatusPanel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  StatusPanel1->setAutoFillBackground(true);
+  QPalette status = StatusPanel1->palette();
+  status.setColor(QPalette::Window, clBlue);
+  status.setColor(QPalette::WindowText, clWhite);
+  StatusPanel1->setPalette(status);
+  StatusPanel1->setFont(pixelFont(FormFont, 11));
+
+  PopupMenu1 = new QMenu(this);
+  ScalePanelVisibleItem1 = PopupMenu1->addAction(QStringLiteral("Панель инструментов"));
+  ScalePanelVisibleItem1->setCheckable(true);
+  N3 = PopupMenu1->addSeparator();
+  HelpItem1 = PopupMenu1->addAction(QStringLiteral("Справка..."));
+  N1 = PopupMenu1->addSeparator();
+  AboutItem1 = PopupMenu1->addAction(QStringLiteral("О программе..."));
+
+  // Panel1 fills what ScalePanel1, docked at the bottom, leaves; the view fills Panel1
+  // inside its bevel.
+  auto* client = new QVBoxLayout(this);
+  client->setContentsMargins(0, 0, 0, 0);
+  client->setSpacing(0);
+  client->setSizeConstraint(QLayout::SetNoConstraint);  // no size limits
+  client->addWidget(Panel1, 1);
+  client->addWidget(ScalePanel1, 0);
+  auto* view = new QVBoxLayout(Panel1);
+  view->setContentsMargins(1, 1, 1, 1);
+  view->addWidget(PaintBox1);
+
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  PlusImage1->onMouseDown = [this](Qt::MouseButton b) { PlusImage1MouseDown(b); };
+  MinusImage1->onMouseDown = [this](Qt::MouseButton b) { MinusImage1MouseDown(b); };
+  connect(TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
+  connect(ScalePanelVisibleItem1, &QAction::triggered, this, [this](bool checked) {
+    // The menu has already flipped the mark: put it back, the handler flips it itself.
+    ScalePanelVisibleItem1->setChecked(!checked);
+    ScalePanelVisibleItem1Click();
+  });
+  connect(HelpItem1, &QAction::triggered, this, [this] { HelpItem1Click(); });
+  connect(AboutItem1, &QAction::triggered, this, [this] { AboutItem1Click(); });
+
+  // Construction proper.
+  IniFileName.clear();
+  Version.clear();
+  AppTitle = QStringLiteral("Вендрел");
+  Version = QStringLiteral("1.00.060914");
+  ScreenCanvas.reset();
+  AppExeName = Owner.exeName();
+  Owner.setTitle(AppTitle);
+  setWindowTitle(AppTitle);
+  IniFileName = iniFileNameFor(AppExeName);
+  Owner.setHelpFile(helpFileNameFor(AppExeName));
+  NoPosition = -32000;
+  Frozen = false;
+  FrozenX = NoPosition;
+  FrozenY = NoPosition;
+
+  Timer1->start();  // ticks are only handled by the loop, after FormCreate
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate() {
+  ScreenCanvas = Owner.desktop().createCanvas();
+  LoadSettings();
+  UpdateStatus();
+}
+
+void TForm1::FormClose() {
+  SaveSettings();
+  ScreenCanvas.reset();
+}
+
+void TForm1::LoadSettings() {
+  const Rect screen = Owner.desktop().primaryMonitor();
+  TrackBar1->setValue(3);
+  UpdateCaption();
+  setLeft(screen.width() - Width());
+  ScalePanelVisibleItem1->setChecked(true);
+  ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());
+}
+
+void TForm1::SaveSettings() {}
+
+void TForm1::Timer1Timer() {
+  if (Owner.minimized() || !ScreenCanvas) return;
+  try {
+    Desktop& desktop = Owner.desktop();
+    QPoint frozenPoint(FrozenX, FrozenY);
+    const QPoint p = trackedPoint(Frozen, frozenPoint, desktop.pointer(), NoPosition);
+    FrozenX = frozenPoint.x();
+    FrozenY = frozenPoint.y();
+
+    const int w = PaintBox1->width();
+    const int h = PaintBox1->height();
+    const Rect window{Left(), Top(), Left() + Width(), Top() + Height()};
+    if (window.contains(p.x(), p.y())) {
+      // Over its own window the magnifier would only magnify itself.
+      PaintBox1->fill(palette().color(QPalette::Button));
+      PaintBox1->present();
+      return;
+    }
+    CanvasBinding bound(*ScreenCanvas);
+    const Rect source = sourceRect(p, w, h, TrackBar1->value(), clampArea(p, desktop.monitors()));
+    ScreenCanvas->stretchCopy(source, *PaintBox1, {0, 0, w, h});
+  } catch (...) {
+    // A tick that fails draws nothing more; the next one starts afresh.
+  }
+}
+
+void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
+  if (!isFreezeKey(key, shift.testFlag(Qt::ControlModifier))) return;
+  Frozen = !Frozen;
+  if (!Frozen) {
+    FrozenX = NoPosition;
+    FrozenY = NoPosition;
+  }
+  UpdateStatus();
+}
+
+void TForm1::UpdateStatus() { StatusPanel1->setText(statusText(Frozen)); }
+
+void TForm1::UpdateCaption() { setWindowTitle(captionText(AppTitle, TrackBar1->value())); }
+
+void TForm1::PlusImage1MouseDown(Qt::MouseButton) { TrackBar1->setValue(TrackBar1->value() + 1); }
+
+void TForm1::MinusImage1MouseDown(Qt::MouseButton) {
+  TrackBar1->setValue(TrackBar1->value() - 1);
+}
+
+void TForm1::TrackBar1Change() { UpdateCaption(); }
+
+void TForm1::ScalePanelVisibleItem1Click() {
+  ScalePanelVisibleItem1->setChecked(!ScalePanelVisibleItem1->isChecked());
+  const bool shown = ScalePanelVisibleItem1->isChecked();
+  ScalePanel1->setVisible(shown);
+  setHeight(shown ? Height() + ScalePanel1->height() : Height() - ScalePanel1->height());
+}
+
+void TForm1::HelpItem1Click() {
+  constexpr int HelpContents = 3;
+  Owner.helpCommand(HelpContents, 0);
+}
+
+void TForm1::AboutItem1Click() {}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event) { PopupMenu1->popup(event->globalPos()); }

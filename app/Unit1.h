@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <memory>
+
+#include "platform/Form.h"
+
+class Application;
+class Image;
+class PaintBox;
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QSlider;
+class QTimer;
+class ScreenCanvas;
+
+extern QString AppTitle;
+extern QString AppExeName;
+extern int InstanceCount;
+
+// The magnifier's main window.
+class TForm1 : public TForm {
+ public:
+  explicit TForm1(Application& owner);
+  ~TForm1() override;
+
+  QTimer* Timer1;
+  QFrame* Panel1;
+  QFrame* ScalePanel1;
+  Image* PlusImage1;
+  QSlider* TrackBar1;
+  Image* MinusImage1;
+  QMenu* PopupMenu1;
+  QAction* AboutItem1;
+  QAction* N1;
+  QAction* ScalePanelVisibleItem1;
+  QAction* HelpItem1;
+  QAction* N3;
+  QLabel* StatusPanel1;
+  PaintBox* PaintBox1;
+
+  void FormCreate() override;
+  void Timer1Timer();
+  void UpdateStatus();
+  void UpdateCaption();
+  void PlusImage1MouseDown(Qt::MouseButton button);
+  void MinusImage1MouseDown(Qt::MouseButton button);
+  void TrackBar1Change();
+  void ScalePanelVisibleItem1Click();
+  void HelpItem1Click();
+  void AboutItem1Click();
+
+  const QString& iniFileName() const { return IniFileName; }
+  const QString& version() const { return Version; }
+  bool frozen() const { return Frozen; }
+  QPoint frozenPoint() const { return {FrozenX, FrozenY}; }
+
+ protected:
+  void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
+  void FormClose() override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void LoadSettings();
+  void SaveSettings();
+
+  Application& Owner;
+  QString IniFileName;
+  QString Version;
+  int NoPosition = -32000;
+  std::unique_ptr<::ScreenCanvas> ScreenCanvas;
+  bool Frozen = false;
+  int FrozenX = -32000;
+  int FrozenY = -32000;
+};

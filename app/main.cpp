@@ -1,0 +1,26 @@
+#include <cstdio>
+#include <stdexcept>
+
+#include "app/Unit1.h"
+#include "platform/x11/X11Application.h"
+
+TForm1* Form1 = nullptr;
+
+int main(int argc, char* argv[]) {
+  std::unique_ptr<X11Application> Application;
+  try {
+    Application = std::make_unique<X11Application>(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vendrel: %s\n", e.what());
+    return 1;
+  }
+  try {
+    Form1 = Application->createForm<TForm1>();
+    Application->run();
+  } catch (const std::exception& e) {
+    Application->showException(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    Application->showException(QString());
+  }
+  return 0;
+}

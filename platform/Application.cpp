@@ -1,0 +1,37 @@
+#include "platform/Application.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+Application::~Application() = default;
+
+void Application::releaseForms() {
+  mainForm_ = nullptr;
+  while (!forms_.empty()) forms_.pop_back();  // the main window last, as it was made first
+}
+
+int Application::run() {
+  if (terminated_ || !mainForm_) return 0;
+  mainForm_->show();
+  running_ = true;
+  const int code = QApplication::exec();
+  running_ = false;
+  return code;
+}
+
+void Application::terminate() {
+  terminated_ = true;
+  if (running_) QCoreApplication::exit(0);
+}
+
+bool Application::minimized() const { return mainForm_ && mainForm_->isMinimized(); }
+
+void Application::showException(const QString& message) const {
+  if (!qApp) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, title_, message, QMessageBox::Ok);
+  box.exec();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class Desktop;
+
+// The application object: one per process. It owns the forms, knows the executable, the
+// title and the help file, and hands out the desktop services.
+class Application {
+ public:
+  Application() = default;
+  virtual ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Creates a form owned by the application and runs its creation handler; the first form
+  // created becomes the main window. Forms start hidden.
+  template <class Form>
+  Form* createForm() {
+    auto form = std::make_unique<Form>(*this);
+    Form* created = form.get();
+    if (!mainForm_) mainForm_ = created;
+    forms_.push_back(std::move(form));
+    created->FormCreate();
+    return created;
+  }
+  // Creates a form owned by the application without running any handler.
+  template <class Form, class... Args>
+  Form* createHidden(Args&&... args) {
+    auto form = std::make_unique<Form>(std::forward<Args>(args)...);
+    Form* created = form.get();
+    forms_.push_back(std::move(form));
+    return created;
+  }
+  QWidget* mainForm() const { return mainForm_; }
+
+  // Shows the main window and dispatches events until termination. A termination requested
+  // before the loop starts ends it at its first turn, and nothing is shown.
+  int run();
+  // A request: the loop ends at its next turn.
+  void terminate();
+  bool terminated() const { return terminated_; }
+
+  // The title is also the title of the application's hidden window.
+  virtual void setTitle(const QString& title) { title_ = title; }
+  QString title() const { return title_; }
+
+  QString exeName() const { return exeName_; }
+  void setHelpFile(const QString& path) { helpFile_ = path; }
+  QString helpFile() const { return helpFile_; }
+  // Help command 3 (data 0) shows the contents page of the help file.
+  virtual void helpCommand(int command, int data) = 0;
+
+  bool minimized() const;
+  // The error box for an exception that escaped a handler or start-up.
+  void showException(const QString& message) const;
+  virtual Desktop& desktop() = 0;
+
+ protected:
+  void setExeName(const QString& path) { exeName_ = path; }
+  // Destroys the forms; implementations call it before they take down their own services.
+  void releaseForms();
+
+ private:
+  std::vector<std::unique_ptr<QWidget>> forms_;
+  QWidget* mainForm_ = nullptr;
+  QString title_;
+  QString exeName_;
+  QString helpFile_;
+  bool terminated_ = false;
+  bool running_ = false;
+};
+

@@ -1,0 +1,54 @@
+#include "platform/Controls.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+QFont pixelFont(const QString& face, int pixels, bool bold, bool italic, bool underline) {
+  QFont font(face);
+  font.setStyleHint(QFont::SansSerif);  // "MS Sans Serif" falls back to the system's sans face
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  font.setItalic(italic);
+  font.setUnderline(underline);
+  return font;
+}
+
+QFrame* makePanel(QWidget* parent, const QColor& colour, Bevel bevel) {
+  auto* panel = new QFrame(parent);
+  panel->setFrameStyle(QFrame::Panel |
+                       (bevel == Bevel::Raised ? QFrame::Raised : QFrame::Sunken));
+  panel->setLineWidth(1);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, colour);
+  panel->setPalette(palette);
+  panel->setAutoFillBackground(true);
+  return panel;
+}
+
+void Image::mousePressEvent(QMouseEvent* event) {
+  if (onMouseDown) onMouseDown(event->button());
+  QLabel::mousePressEvent(event);  // a right click still reaches the context menu
+}
+
+PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);  // the frame covers every pixel: no erase, no flicker
+  setAttribute(Qt::WA_NoSystemBackground);
+}
+
+QImage& PaintBox::frame() {
+  if (frame_.size() != size()) {
+    frame_ = QImage(size(), QImage::Format_RGB32);
+    frame_.fill(palette().color(QPalette::Button));
+  }
+  return frame_;
+}
+
+void PaintBox::fill(const QColor& colour) { frame().fill(colour); }
+
+void PaintBox::present() { update(); }
+
+void PaintBox::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  const QImage& image = frame();
+  for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image, r);
+}

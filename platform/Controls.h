@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <functional>
+
+// The framework's small controls, as Qt widgets.
+
+enum class Bevel { Raised, Lowered };
+
+// A font by face and character height in pixels: sizes stay put on every screen density.
+QFont pixelFont(const QString& face, int pixels, bool bold = false, bool italic = false,
+                bool underline = false);
+
+// A panel: a frame with a one-pixel outer bevel, filled with its own colour.
+QFrame* makePanel(QWidget* parent, const QColor& colour, Bevel bevel);
+
+// A picture that reports presses of any mouse button.
+class Image : public QLabel {
+ public:
+  using QLabel::QLabel;
+  std::function<void(Qt::MouseButton)> onMouseDown;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+};
+
+// The view: the tick draws into its frame, and the frame is what every expose shows, so the
+// view never flickers and never shows what lay under it.
+class PaintBox : public QWidget {
+ public:
+  explicit PaintBox(QWidget* parent);
+
+  // The image the widget shows, always of the widget's size (reallocated only on a resize).
+  QImage& frame();
+  void fill(const QColor& colour);
+  // Schedules the frame to be shown.
+  void present();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QImage frame_;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QPoint>
+#include <memory>
+#include <vector>
+
+#include "platform/Rect.h"
+
+class PaintBox;
+
+// A drawing surface that is bound to the whole desktop for the length of one tick and
+// stretch-copies a rectangle of it into the view.
+class ScreenCanvas {
+ public:
+  virtual ~ScreenCanvas() = default;
+
+  // Obtains the desktop's drawing context; throws when the desktop cannot be reached.
+  virtual void bind() = 0;
+  // Gives the context back; one release for every bind.
+  virtual void release() noexcept = 0;
+  // Copies `source` (desktop pixels, possibly zero-sized or reaching off the screen) into
+  // `dest` of the view: each view pixel takes the colour of exactly one source pixel.
+  virtual void stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) = 0;
+};
+
+// Binds a canvas for one scope, so that an exception half-way still releases the context.
+class CanvasBinding {
+ public:
+  explicit CanvasBinding(ScreenCanvas& canvas) : canvas_(canvas) { canvas_.bind(); }
+  ~CanvasBinding() { canvas_.release(); }
+  CanvasBinding(const CanvasBinding&) = delete;
+  CanvasBinding& operator=(const CanvasBinding&) = delete;
+
+ private:
+  ScreenCanvas& canvas_;
+};
+
+// The screen and the pointer: what the magnifier reads on every tick.
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // Pointer position in root-window pixels; throws when the server does not answer.
+  virtual QPoint pointer() = 0;
+  // Monitor rectangles in root-window pixels, the primary monitor first; never empty.
+  virtual const std::vector<Rect>& monitors() = 0;
+  virtual std::unique_ptr<ScreenCanvas> createCanvas() = 0;
+
+  Rect primaryMonitor() { return monitors().front(); }
+};

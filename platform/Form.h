@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+
+// Virtual key codes the handlers compare with.
+namespace vk {
+constexpr int Escape = 27;
+constexpr int Insert = 45;
+}  // namespace vk
+
+// Virtual key of a Qt key event: Insert also for the keypad's Insert, Escape, digits and
+// letters as their ASCII capitals; 0 for keys no handler looks at.
+int virtualKey(int qtKey);
+
+// The framework's form: a top-level window whose bounds are those of its outer frame, with
+// optional key preview and the form-level handlers as virtual hooks.
+class TForm : public QWidget {
+ public:
+  explicit TForm(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+  ~TForm() override;
+
+  // Outer frame in screen pixels: the window manager's frame included where there is one.
+  QRect bounds() const;
+  void setBounds(const QRect& outer);
+  int Left() const { return bounds().x(); }
+  int Top() const { return bounds().y(); }
+  int Width() const { return bounds().width(); }
+  int Height() const { return bounds().height(); }
+  void setLeft(int left);
+  void setTop(int top);
+  void setWidth(int width);
+  void setHeight(int height);
+
+  // With key preview on, the form's key handlers see every key meant for any of its controls
+  // first; the key still goes on to the control.
+  void setKeyPreview(bool on);
+
+  virtual void FormCreate() {}
+
+ protected:
+  virtual void FormKeyDown(int /*key*/, Qt::KeyboardModifiers /*shift*/) {}
+  virtual void FormKeyUp(int /*key*/, Qt::KeyboardModifiers /*shift*/) {}
+  virtual void FormClose() {}
+  virtual void FormActivate() {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QMargins frame() const;
+
+  bool keyPreview_ = false;
+};

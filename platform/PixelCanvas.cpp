@@ -1,0 +1,15 @@
+#include "platform/PixelCanvas.h"
+
+#include <algorithm>
+
+#include "platform/Controls.h"
+
+void PixelCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) {
+  // A zero-wide or zero-high source still shows its first column or row.
+  const Rect wanted{source.left, source.top, source.left + std::max(source.width(), 1),
+                    source.top + std::max(source.height(), 1)};
+  const Rect area = wanted.intersected(desktopBounds());
+  const CapturedPixels pixels = area.isEmpty() ? CapturedPixels{nullptr, 0, area} : capture(area);
+  stretcher_.copy(pixels, source, view.frame(), dest);
+  view.present();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/Rect.h"
+
+class QImage;
+
+// Desktop pixels read into memory: `bits` holds `area` (desktop coordinates) as 32-bit
+// XRGB rows `stride` pixels apart.
+struct CapturedPixels {
+  const std::uint32_t* bits = nullptr;
+  int stride = 0;
+  Rect area;
+};
+
+// Index of the source pixel that destination pixel `d` of `destLength` shows when
+// `sourceLength` pixels are stretched over it (nearest neighbour, no blending).
+constexpr int nearestSource(int d, int destLength, int sourceLength) {
+  return static_cast<int>(static_cast<long long>(d) * sourceLength / destLength);
+}
+
+// Nearest-neighbour enlargement of a desktop rectangle into an image. Keeps its column and
+// row maps between calls, so a steady view size costs no allocation.
+class Stretcher {
+ public:
+  // Fills `dest` of `image` from `source`; the parts of `source` that `pixels` does not cover
+  // (off the screen) are black. A zero-wide or zero-high source shows its first column or row.
+  void copy(const CapturedPixels& pixels, const Rect& source, QImage& image, const Rect& dest);
+
+ private:
+  static void remap(std::vector<int>& map, int destLength, int sourceLength);
+
+  std::vector<int> columns_;
+  std::vector<int> rows_;
+  int columnsFor_[2] = {-1, -1};
+  int rowsFor_[2] = {-1, -1};
+};

@@ -1,0 +1,77 @@
+#include "platform/x11/X11Application.h"
+
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QIcon>
+#include <stdexcept>
+
+#include "platform/Desktop.h"
+#include "platform/HelpViewer.h"
+#include "platform/Pictures.h"
+#include "platform/x11/X11Desktop.h"
+
+namespace {
+
+// Shows an exception that escapes an event handler and goes on, as the message loop must.
+class GuardedApplication final : public QApplication {
+ public:
+  GuardedApplication(int& argc, char** argv, const Application& owner)
+      : QApplication(argc, argv), owner_(owner) {}
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      owner_.showException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+      owner_.showException(QString());
+    }
+    return false;
+  }
+
+ private:
+  const Application& owner_;
+};
+
+void requireDisplay() {
+  // Qt aborts when its xcb platform finds no display: say so plainly instead.
+  xcb_connection_t* probe = xcb_connect(nullptr, nullptr);
+  const bool failed = xcb_connection_has_error(probe) != 0;
+  xcb_disconnect(probe);
+  if (failed) {
+    const QByteArray display = qgetenv("DISPLAY");
+    throw std::runtime_error(
+        display.isEmpty() ? "no X display: DISPLAY is not set"
+                          : "cannot open the X display \"" + display.toStdString() + "\"");
+  }
+}
+
+}  // namespace
+
+X11Application::X11Application(int& argc, char** argv) {
+  requireDisplay();
+  // The program runs on X11 (through XWayland on a Wayland desktop), in physical pixels.
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qunsetenv("QT_SCALE_FACTOR");
+  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+  qt_ = std::make_unique<GuardedApplication>(argc, argv, *this);
+  QApplication::setWindowIcon(applicationIcon());
+  setExeName(QCoreApplication::applicationFilePath());
+  desktop_ = createX11Desktop();
+  help_ = std::make_unique<HelpViewer>();
+}
+
+X11Application::~X11Application() {
+  releaseForms();  // before the services and Qt they use go away
+  help_.reset();
+  desktop_.reset();
+}
+
+void X11Application::setTitle(const QString& title) { Application::setTitle(title); }
+
+void X11Application::helpCommand(int command, int /*data*/) {
+  constexpr int Contents = 3;
+  if (command == Contents) help_->showContents(helpFile(), title());
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Application.h"
+
+class QApplication;
+class HelpViewer;
+
+// The application object of the real program: Qt on its xcb platform, with no high-DPI
+// rescaling, and the X11 desktop.
+class X11Application final : public Application {
+ public:
+  // Throws std::runtime_error when no X display can be opened.
+  X11Application(int& argc, char** argv);
+  ~X11Application() override;
+
+  void setTitle(const QString& title) override;
+  void helpCommand(int command, int data) override;
+  Desktop& desktop() override { return *desktop_; }
+
+ private:
+  std::unique_ptr<QApplication> qt_;
+  std::unique_ptr<Desktop> desktop_;
+  std::unique_ptr<HelpViewer> help_;
+};

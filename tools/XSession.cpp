@@ -1,0 +1,344 @@
+#include "tools/XSession.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xproto.h>
+#include <xcb/xtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// ---------------------------------------------------------------------------------------------
+
+ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
+                           const QStringList& environment) {
+  std::vector<QByteArray> args{program.toLocal8Bit()};
+  for (const QString& a : arguments) args.push_back(a.toLocal8Bit());
+  std::vector<QByteArray> env;
+  for (const QString& e : environment) env.push_back(e.toLocal8Bit());
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    for (const QByteArray& e : env) putenv(const_cast<char*>(e.constData()));
+    std::vector<char*> argv;
+    for (const QByteArray& a : args) argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+std::optional<int> ChildProcess::wait(int milliseconds) {
+  if (status_) return status_;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  do {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return status_;
+    }
+    sleepMs(5);
+  } while (std::chrono::steady_clock::now() < end);
+  return std::nullopt;
+}
+
+bool ChildProcess::running() { return !wait(0); }
+
+void ChildProcess::stop() {
+  if (pid_ <= 0 || status_) return;
+  kill(pid_, SIGTERM);
+  if (!wait(3000)) {
+    kill(pid_, SIGKILL);
+    wait(3000);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+VirtualScreen::VirtualScreen(int width, int height) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  // Xvfb writes the display number it picked to -displayfd: no races over free numbers.
+  server_ = std::make_unique<ChildProcess>(
+      QStringLiteral("Xvfb"),
+      QStringList{QStringLiteral("-displayfd"), QString::number(pipeFds[1]),
+                  QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("%1x%2x24").arg(width).arg(height),
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
+  close(pipeFds[1]);
+  std::string number;
+  char c = 0;
+  while (read(pipeFds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(pipeFds[0]);
+  if (number.empty()) throw std::runtime_error("Xvfb did not start");
+  display_ = QStringLiteral(":") + QString::fromStdString(number);
+}
+
+VirtualScreen::~VirtualScreen() {
+  windowManager_.reset();
+  server_.reset();
+}
+
+void VirtualScreen::startWindowManager() {
+  windowManager_ = std::make_unique<ChildProcess>(
+      QStringLiteral("openbox"), QStringList{QStringLiteral("--sm-disable")},
+      QStringList{QStringLiteral("DISPLAY=") + display_});
+  XSession session(display_);
+  for (int i = 0; i < 500; ++i) {
+    if (session.windowManagerRunning()) {
+      sleepMs(100);  // let it finish setting up before windows are mapped
+      return;
+    }
+    sleepMs(10);
+  }
+  throw std::runtime_error("openbox did not start");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct XSession::Impl {
+  xcb_connection_t* c = nullptr;
+  xcb_screen_t* screen = nullptr;
+  xcb_pixmap_t background = 0;
+
+  xcb_atom_t atom(const char* name) {
+    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : 0;
+    std::free(r);
+    return a;
+  }
+
+  QByteArray property(xcb_window_t w, xcb_atom_t name, xcb_atom_t type) {
+    auto* r = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, name, type, 0, 4096), nullptr);
+    QByteArray value;
+    if (r && r->format == 8)
+      value = QByteArray(static_cast<const char*>(xcb_get_property_value(r)),
+                         xcb_get_property_value_length(r));
+    std::free(r);
+    return value;
+  }
+
+  bool hasProperty(xcb_window_t w, xcb_atom_t name) {
+    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, XCB_ATOM_ANY, 0, 0),
+                                     nullptr);
+    const bool has = r && r->type != XCB_NONE;
+    std::free(r);
+    return has;
+  }
+
+  std::vector<xcb_window_t> children(xcb_window_t w) {
+    std::vector<xcb_window_t> out;
+    auto* r = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
+    if (!r) return out;
+    const xcb_window_t* kids = xcb_query_tree_children(r);
+    out.assign(kids, kids + xcb_query_tree_children_length(r));
+    std::free(r);
+    return out;
+  }
+
+  // The client inside a window manager's frame: the descendant that carries WM_STATE.
+  xcb_window_t client(xcb_window_t w, xcb_atom_t wmState, int depth = 0) {
+    if (hasProperty(w, wmState)) return w;
+    if (depth > 3) return 0;
+    for (xcb_window_t k : children(w))
+      if (xcb_window_t found = client(k, wmState, depth + 1)) return found;
+    return 0;
+  }
+
+  QRect rootGeometry(xcb_window_t w) {
+    auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
+    auto* t = xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, w, screen->root, 0, 0), nullptr);
+    QRect r;
+    if (g && t) r = QRect(t->dst_x, t->dst_y, g->width, g->height);
+    std::free(g);
+    std::free(t);
+    return r;
+  }
+
+  xcb_keycode_t keycode(std::uint32_t keysym) {
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto* r = xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
+    xcb_keycode_t found = 0;
+    if (r) {
+      const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r);
+      for (int k = 0; k < count && !found; ++k)
+        for (int i = 0; i < r->keysyms_per_keycode; ++i)
+          if (syms[k * r->keysyms_per_keycode + i] == keysym) {
+            found = static_cast<xcb_keycode_t>(setup->min_keycode + k);
+            break;
+          }
+    }
+    std::free(r);
+    if (!found) throw std::runtime_error("no keycode for keysym");
+    return found;
+  }
+};
+
+XSession::XSession(const QString& display) : d_(std::make_unique<Impl>()) {
+  d_->c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+  if (xcb_connection_has_error(d_->c)) {
+    xcb_disconnect(d_->c);
+    throw std::runtime_error("cannot connect to " + display.toStdString());
+  }
+  d_->screen = xcb_setup_roots_iterator(xcb_get_setup(d_->c)).data;
+}
+
+XSession::~XSession() {
+  if (d_->background) xcb_free_pixmap(d_->c, d_->background);
+  xcb_disconnect(d_->c);
+}
+
+QSize XSession::screenSize() const {
+  return {d_->screen->width_in_pixels, d_->screen->height_in_pixels};
+}
+
+void XSession::setRootPicture(const QImage& picture) {
+  const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+  xcb_connection_t* c = d_->c;
+  xcb_window_t root = d_->screen->root;
+  if (d_->background) xcb_free_pixmap(c, d_->background);
+  d_->background = xcb_generate_id(c);
+  xcb_create_pixmap(c, d_->screen->root_depth, d_->background, root,
+                    static_cast<std::uint16_t>(image.width()),
+                    static_cast<std::uint16_t>(image.height()));
+  xcb_gcontext_t gc = xcb_generate_id(c);
+  xcb_create_gc(c, gc, d_->background, 0, nullptr);
+  // In bands, to stay under the server's request size.
+  const int band = std::max(1, 200000 / std::max(1, image.width()));
+  for (int y = 0; y < image.height(); y += band) {
+    const int rows = std::min(band, image.height() - y);
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, d_->background, gc,
+                  static_cast<std::uint16_t>(image.width()), static_cast<std::uint16_t>(rows), 0,
+                  static_cast<std::int16_t>(y), 0, d_->screen->root_depth,
+                  static_cast<std::uint32_t>(rows * image.bytesPerLine()), image.constScanLine(y));
+  }
+  xcb_free_gc(c, gc);
+  const std::uint32_t value = d_->background;
+  xcb_change_window_attributes(c, root, XCB_CW_BACK_PIXMAP, &value);
+  xcb_clear_area(c, 0, root, 0, 0, 0, 0);
+  sync();
+}
+
+void XSession::movePointer(int x, int y) {
+  xcb_test_fake_input(d_->c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, d_->screen->root,
+                      static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
+  sync();
+}
+
+void XSession::click(int button, int x, int y) {
+  movePointer(x, y);
+  const auto b = static_cast<std::uint8_t>(button);
+  xcb_test_fake_input(d_->c, XCB_BUTTON_PRESS, b, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  xcb_test_fake_input(d_->c, XCB_BUTTON_RELEASE, b, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  sync();
+}
+
+void XSession::pressKeys(const std::vector<std::uint32_t>& keysyms) {
+  std::vector<xcb_keycode_t> codes;
+  for (std::uint32_t k : keysyms) codes.push_back(d_->keycode(k));
+  for (xcb_keycode_t k : codes)
+    xcb_test_fake_input(d_->c, XCB_KEY_PRESS, k, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  for (auto k = codes.rbegin(); k != codes.rend(); ++k)
+    xcb_test_fake_input(d_->c, XCB_KEY_RELEASE, *k, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  sync();
+}
+
+QImage XSession::grab(const QRect& area) {
+  auto* r = xcb_get_image_reply(
+      d_->c,
+      xcb_get_image(d_->c, XCB_IMAGE_FORMAT_Z_PIXMAP, d_->screen->root,
+                    static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
+                    static_cast<std::uint16_t>(area.width()),
+                    static_cast<std::uint16_t>(area.height()), ~0u),
+      nullptr);
+  if (!r) throw std::runtime_error("GetImage failed");
+  QImage image(xcb_get_image_data(r), area.width(), area.height(), area.width() * 4,
+               QImage::Format_RGB32);
+  QImage copy = image.copy();
+  std::free(r);
+  for (int y = 0; y < copy.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(copy.scanLine(y));
+    for (int x = 0; x < copy.width(); ++x) line[x] |= 0xff000000u;
+  }
+  return copy;
+}
+
+std::vector<WindowInfo> XSession::topLevels() {
+  const xcb_atom_t wmState = d_->atom("WM_STATE");
+  const xcb_atom_t netName = d_->atom("_NET_WM_NAME");
+  const xcb_atom_t utf8 = d_->atom("UTF8_STRING");
+  std::vector<WindowInfo> out;
+  for (xcb_window_t top : d_->children(d_->screen->root)) {
+    WindowInfo info;
+    info.frame = top;
+    info.id = d_->client(top, wmState);
+    if (!info.id) info.id = top;
+    QByteArray title = d_->property(info.id, netName, utf8);
+    if (title.isEmpty()) title = d_->property(info.id, XCB_ATOM_WM_NAME, XCB_ATOM_ANY);
+    info.title = QString::fromUtf8(title);
+    const QByteArray cls = d_->property(info.id, XCB_ATOM_WM_CLASS, XCB_ATOM_ANY);
+    info.className = QString::fromUtf8(cls.mid(cls.indexOf('\0') + 1)).remove(QChar(0));
+    info.client = d_->rootGeometry(info.id);
+    info.outer = d_->rootGeometry(top);
+    auto* a = xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, info.id),
+                                              nullptr);
+    info.viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(a);
+    out.push_back(info);
+  }
+  return out;
+}
+
+std::optional<WindowInfo> XSession::waitForWindow(const QString& prefix, int ms) {
+  for (int waited = 0; waited <= ms; waited += 20) {
+    for (const WindowInfo& w : topLevels())
+      if (w.viewable && w.title.startsWith(prefix)) return w;
+    sleepMs(20);
+  }
+  return std::nullopt;
+}
+
+bool XSession::windowManagerRunning() {
+  // A window manager owns the WM_S0 selection while it manages screen 0.
+  auto* owner = xcb_get_selection_owner_reply(
+      d_->c, xcb_get_selection_owner(d_->c, d_->atom("WM_S0")), nullptr);
+  const bool running = owner && owner->owner != XCB_NONE;
+  std::free(owner);
+  return running;
+}
+
+void XSession::sync() { std::free(xcb_get_input_focus_reply(d_->c, xcb_get_input_focus(d_->c), nullptr)); }
+
+// ---------------------------------------------------------------------------------------------
+
+QImage uniquePixelPicture(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x) line[x] = 0xff000000u | static_cast<QRgb>(y * width + x);
+  }
+  return image;
+}
+
+QPoint uniquePixelAt(QRgb colour, int width) {
+  const int v = static_cast<int>(colour & 0xffffffu);
+  return {v % width, v / width};
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A child process that is ended (SIGTERM, then SIGKILL) when this object goes, and also when
+// the process that started it dies.
+class ChildProcess {
+ public:
+  ChildProcess(const QString& program, const QStringList& arguments,
+               const QStringList& environment = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  int pid() const { return pid_; }
+  // Waits up to `milliseconds` for the process to end; its exit status, or nullopt.
+  std::optional<int> wait(int milliseconds);
+  bool running();
+  void stop();
+
+ private:
+  int pid_ = -1;
+  std::optional<int> status_;
+};
+
+// An Xvfb server of its own for one run, optionally with openbox as window manager.
+class VirtualScreen {
+ public:
+  VirtualScreen(int width, int height);
+  ~VirtualScreen();
+  QString display() const { return display_; }
+  // Starts openbox and waits until it manages the screen.
+  void startWindowManager();
+
+ private:
+  std::unique_ptr<ChildProcess> server_;
+  std::unique_ptr<ChildProcess> windowManager_;
+  QString display_;
+};
+
+// What the server says of one top-level window.
+struct WindowInfo {
+  std::uint32_t id = 0;     // the client window (inside its frame, under a window manager)
+  std::uint32_t frame = 0;  // the child of the root that holds it (the window itself without one)
+  QString title;
+  QString className;
+  QRect client;             // client area in root coordinates
+  QRect outer;              // frame in root coordinates
+  bool viewable = false;
+};
+
+// A client connection that drives the server as a user would: XTest pointer and keys,
+// the root window's picture, screenshots.
+class XSession {
+ public:
+  explicit XSession(const QString& display);
+  ~XSession();
+  XSession(const XSession&) = delete;
+  XSession& operator=(const XSession&) = delete;
+
+  QSize screenSize() const;
+  // Shows `picture` as the root window's background.
+  void setRootPicture(const QImage& picture);
+  void movePointer(int x, int y);
+  void click(int button, int x, int y);
+  // Presses the keys (keysyms) in order and releases them in reverse.
+  void pressKeys(const std::vector<std::uint32_t>& keysyms);
+  QImage grab(const QRect& area);
+  std::vector<WindowInfo> topLevels();
+  // The first viewable top-level whose title starts with `prefix`, waiting up to `ms`.
+  std::optional<WindowInfo> waitForWindow(const QString& prefix, int ms);
+  bool windowManagerRunning();
+  void sync();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+namespace keysym {
+constexpr std::uint32_t Insert = 0xff63;
+constexpr std::uint32_t KP_Insert = 0xff9e;
+constexpr std::uint32_t Control_L = 0xffe3;
+constexpr std::uint32_t Shift_L = 0xffe1;
+constexpr std::uint32_t Alt_L = 0xffe9;
+constexpr std::uint32_t Escape = 0xff1b;
+constexpr std::uint32_t F4 = 0xffc1;
+}  // namespace keysym
+
+// A picture in which every pixel of a screen up to 4096 x 4096 has a colour of its own.
+QImage uniquePixelPicture(int width, int height);
+// Where a colour of uniquePixelPicture() lies.
+QPoint uniquePixelAt(QRgb colour, int width);
+
+void sleepMs(int ms);

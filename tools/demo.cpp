@@ -1,0 +1,93 @@
+// Runs the magnifier on a virtual X server over a sample picture and saves screenshots of its
+// window: `vendrel-demo PROGRAM OUTPUT-FOLDER`. Prints the path of every picture it saves.
+#include <QDir>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <cstdio>
+
+#include "tools/XSession.h"
+
+namespace {
+
+QImage samplePicture(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  QPainter p(&image);
+  QLinearGradient sky(0, 0, width, height);
+  sky.setColorAt(0, QColor(250, 250, 245));
+  sky.setColorAt(1, QColor(205, 225, 245));
+  p.fillRect(image.rect(), sky);
+  p.setPen(Qt::black);
+  int y = 30;
+  for (int px : {9, 11, 13, 16, 22}) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(px);
+    p.setFont(font);
+    p.drawText(20, y, QStringLiteral("Вендрел — экранная лупа: мелкий текст %1 px, 0123456789").arg(px));
+    y += px + 14;
+  }
+  const QColor colours[] = {Qt::red, Qt::green, Qt::blue, Qt::cyan, Qt::magenta, Qt::yellow};
+  for (int i = 0; i < 6; ++i) p.fillRect(20 + i * 60, y + 10, 50, 50, colours[i]);
+  p.setPen(QPen(Qt::black, 1));
+  for (int i = 0; i < 40; ++i) p.drawLine(420 + i * 4, y + 10, 420 + i * 4, y + 60);
+  p.setPen(QPen(QColor(200, 40, 40), 1));
+  p.drawEllipse(QPoint(width / 2, height * 2 / 3), 120, 80);
+  return image;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: vendrel-demo PROGRAM OUTPUT-FOLDER\n");
+    return 2;
+  }
+  const QString program = QString::fromLocal8Bit(argv[1]);
+  const QDir out(QString::fromLocal8Bit(argv[2]));
+  QDir().mkpath(out.path());
+  try {
+    VirtualScreen screen(1024, 768);
+    XSession x(screen.display());
+    x.setRootPicture(samplePicture(1024, 768));
+    x.movePointer(150, 40);
+    ChildProcess vendrel(program, {}, {QStringLiteral("DISPLAY=") + screen.display()});
+    auto window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
+    if (!window) {
+      std::fprintf(stderr, "vendrel-demo: the magnifier window did not appear\n");
+      return 1;
+    }
+    const QRect client = window->client;
+    auto shot = [&](const QString& name) {
+      sleepMs(300);
+      const QString path = out.absoluteFilePath(name);
+      x.grab(client).save(path);
+      std::printf("%s\n", path.toLocal8Bit().constData());
+    };
+    const QPoint plus = client.topLeft() + QPoint(216 + 24, client.height() - 83 + 7 + 24);
+    const QPoint minus = client.topLeft() + QPoint(8 + 24, client.height() - 83 + 7 + 24);
+
+    x.movePointer(150, 40);
+    shot(QStringLiteral("vendrel-zoom3-text.png"));
+    x.click(1, plus.x(), plus.y());
+    x.movePointer(60, 95);
+    shot(QStringLiteral("vendrel-zoom4-text.png"));
+    for (int i = 0; i < 6; ++i) x.click(1, plus.x(), plus.y());
+    x.movePointer(440, 190);
+    shot(QStringLiteral("vendrel-zoom10-lines.png"));
+    for (int i = 0; i < 9; ++i) x.click(1, minus.x(), minus.y());
+    x.movePointer(0, 767);
+    shot(QStringLiteral("vendrel-zoom1-corner.png"));
+    x.click(1, plus.x(), plus.y());
+    x.movePointer(512, 440);
+    x.pressKeys({keysym::Control_L, keysym::Insert});
+    sleepMs(200);
+    x.movePointer(900, 600);
+    shot(QStringLiteral("vendrel-zoom2-frozen.png"));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vendrel-demo: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
