@@ -98,8 +98,8 @@ TForm1::TForm1(Application& owner)
   client->setSizeConstraint(QLayout::SetNoConstraint);  // no size limits
   client->addWidget(Panel1, 1);
   client->addWidget(ScalePanel1, 0);
-  auto* view = new QVBoxLayout(Panel1);
-  view->setContentsMargins(1, 1, 1, 1);
+  auto* view = new QVBoxLayout(Panel1);  // inside the frame: the bevel is the frame's own
+  view->setContentsMargins(0, 0, 0, 0);
   view->addWidget(PaintBox1);
 
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
@@ -150,7 +150,7 @@ void TForm1::LoadSettings() {
   const Rect screen = Owner.desktop().primaryMonitor();
   TrackBar1->setValue(3);
   UpdateCaption();
-  setLeft(screen.width() - Width());
+  setLeft(screen.right - Width());
   ScalePanelVisibleItem1->setChecked(true);
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());
 }

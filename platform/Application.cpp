@@ -14,6 +14,7 @@ void Application::releaseForms() {
 int Application::run() {
   if (terminated_ || !mainForm_) return 0;
   mainForm_->show();
+  mainForm_->activateWindow();  // a program just started has the keyboard, with or without a WM
   running_ = true;
   const int code = QApplication::exec();
   running_ = false;

@@ -30,6 +30,11 @@ QRect TForm::bounds() const { return frameGeometry(); }
 
 void TForm::setBounds(const QRect& outer) {
   const QMargins m = frame();
+  if (isVisible() && !m.isNull())
+    pending_.reset();
+  else
+    pending_ = outer;
+  appliedWith_ = m;
   move(outer.topLeft());  // a top-level's position is that of its frame
   resize(outer.width() - m.left() - m.right(), outer.height() - m.top() - m.bottom());
 }
@@ -87,8 +92,14 @@ bool TForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TForm::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate) FormActivate();
-  return QWidget::event(event);
+  const auto type = event->type();
+  if (type == QEvent::WindowActivate) FormActivate();
+  const bool handled = QWidget::event(event);
+  if (pending_ && isVisible() &&
+      (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize) &&
+      frame() != appliedWith_)
+    setBounds(*pending_);
+  return handled;
 }
 
 void TForm::closeEvent(QCloseEvent* event) {

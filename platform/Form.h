@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QMargins>
 #include <QRect>
+#include <optional>
 #include <QWidget>
 
 // Virtual key codes the handlers compare with.
@@ -52,4 +54,8 @@ class TForm : public QWidget {
   QMargins frame() const;
 
   bool keyPreview_ = false;
+  // Outer bounds asked for before the window manager's frame was known, and the frame they
+  // were applied with: applied again once the frame shows up.
+  std::optional<QRect> pending_;
+  QMargins appliedWith_;
 };

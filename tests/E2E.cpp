@@ -1,0 +1,73 @@
+#include "tests/E2E.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+QString compare(const QImage& view, const Rect& source, int screenWidth) {
+  const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
+  for (int y = 0; y < view.height(); ++y)
+    for (int x = 0; x < view.width(); ++x) {
+      const QPoint want(source.left + x * sw / view.width(), source.top + y * sh / view.height());
+      const QPoint got = uniquePixelAt(view.pixel(x, y), screenWidth);
+      if (got != want)
+        return QStringLiteral("view (%1,%2) shows (%3,%4), want (%5,%6)")
+            .arg(x).arg(y).arg(got.x()).arg(got.y()).arg(want.x()).arg(want.y());
+    }
+  return {};
+}
+
+}  // namespace
+
+void Magnifier::start(const Options& options) {
+  ASSERT_TRUE(folder_.isValid());
+  const QString exe = folder_.filePath(QStringLiteral("vendrel"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(VENDREL_BINARY), exe));
+  ASSERT_TRUE(QDir(folder_.path()).mkdir(QStringLiteral("Vendrel")));
+  width_ = options.width;
+  screen = std::make_unique<VirtualScreen>(options.width, options.height);
+  if (options.windowManager) screen->startWindowManager();
+  x = std::make_unique<XSession>(screen->display());
+  x->setRootPicture(uniquePixelPicture(options.width, options.height));
+  x->movePointer(10, options.height - 10);
+  program = launch();
+  auto shown = x->waitForWindow(QStringLiteral("Вендрел (x"), 10000);
+  ASSERT_TRUE(shown) << "the magnifier window did not appear";
+  window = *shown;
+}
+
+std::unique_ptr<ChildProcess> Magnifier::launch() {
+  return std::make_unique<ChildProcess>(folder_.filePath(QStringLiteral("vendrel")),
+                                        QStringList{},
+                                        QStringList{QStringLiteral("DISPLAY=") + screen->display()});
+}
+
+QRect Magnifier::viewOnScreen() {
+  for (const WindowInfo& w : x->topLevels())
+    if (w.id == window.id) window = w;
+  const QRect c = window.client;
+  return {c.x() + 1, c.y() + 1, c.width() - 2, c.height() - 83 - 2};
+}
+
+QPoint Magnifier::plusButton() {
+  const QRect c = viewOnScreen();
+  return {c.x() - 1 + 216 + 24, c.bottom() + 2 + 7 + 24};
+}
+
+QPoint Magnifier::minusButton() {
+  const QRect c = viewOnScreen();
+  return {c.x() - 1 + 8 + 24, c.bottom() + 2 + 7 + 24};
+}
+
+::testing::AssertionResult Magnifier::viewShows(const Rect& source, int ms) {
+  const QRect view = viewOnScreen();
+  QString last;
+  for (int waited = 0; waited <= ms; waited += 25) {
+    last = compare(x->grab(view), source, width_);
+    if (last.isEmpty()) return ::testing::AssertionSuccess();
+    sleepMs(25);
+  }
+  x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
+  return ::testing::AssertionFailure() << last.toStdString();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <memory>
+
+#include "platform/Rect.h"
+#include "tools/XSession.h"
+
+// The real program in a folder of its own (so its settings are the test's), on a virtual X
+// server of its own over a picture whose every pixel has its own colour.
+class Magnifier : public ::testing::Test {
+ protected:
+  struct Options {
+    int width = 1024;
+    int height = 768;
+    bool windowManager = false;
+  };
+  void start(const Options& options);
+  void start() { start(Options{}); }
+
+  // Starts one more copy of the program from the same folder.
+  std::unique_ptr<ChildProcess> launch();
+  QString programFolder() const { return folder_.path(); }
+
+  // The view on the screen, for the window as it now stands (panel shown).
+  QRect viewOnScreen();
+  QPoint plusButton();
+  QPoint minusButton();
+  // Waits until the view shows the nearest-neighbour enlargement of `source`.
+  ::testing::AssertionResult viewShows(const Rect& source, int ms = 3000);
+
+  std::unique_ptr<VirtualScreen> screen;
+  std::unique_ptr<XSession> x;
+  std::unique_ptr<ChildProcess> program;
+  WindowInfo window;
+
+ private:
+  QTemporaryDir folder_;
+  int width_ = 0;
+};

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "app/Magnify.h"
+#include "tests/E2E.h"
+
+namespace {
+
+constexpr Rect Screen{0, 0, 1024, 768};
+
+class MagnifierOnX : public Magnifier {
+ protected:
+  Rect expected(QPoint p, int zoom) {
+    const QRect v = viewOnScreen();
+    return sourceRect(p, v.width(), v.height(), zoom, Screen);
+  }
+  void clickTimes(QPoint button, int times) {
+    for (int i = 0; i < times; ++i) x->click(1, button.x(), button.y());
+  }
+};
+
+TEST_F(MagnifierOnX, ViewIsPixelExactAtEachZoomAndAtTheEdges) {
+  start();
+  ASSERT_EQ(viewOnScreen(), QRect(744 + 1, 39 + 1, 278, 213));
+  struct Step {
+    int clicksPlus, clicksMinus, zoom;
+  };
+  const Step steps[] = {{0, 0, 3}, {1, 0, 4}, {6, 0, 10}, {0, 9, 1}, {1, 0, 2}};
+  // Points whose source never takes in the magnifier's own window.
+  const QPoint points[] = {{300, 300}, {0, 0}, {1023, 767}, {5, 5}, {600, 0}, {200, 767}};
+  for (const Step& s : steps) {
+    clickTimes(plusButton(), s.clicksPlus);
+    clickTimes(minusButton(), s.clicksMinus);
+    for (QPoint p : points) {
+      x->movePointer(p.x(), p.y());
+      EXPECT_TRUE(viewShows(expected(p, s.zoom))) << "zoom " << s.zoom << " at " << p.x() << ","
+                                                  << p.y();
+    }
+  }
+}
+
+TEST_F(MagnifierOnX, CtrlInsertFreezesAndReleases) {
+  start();
+  x->movePointer(300, 300);
+  ASSERT_TRUE(viewShows(expected({300, 300}, 3)));
+  x->pressKeys({keysym::Control_L, keysym::Insert});
+  sleepMs(150);  // the next tick captures the point
+  x->movePointer(600, 500);
+  sleepMs(200);
+  EXPECT_TRUE(viewShows(expected({300, 300}, 3))) << "frozen on the first point";
+  x->pressKeys({keysym::Control_L, keysym::Insert});
+  EXPECT_TRUE(viewShows(expected({600, 500}, 3))) << "sliding again";
+}
+
+TEST(MagnifierWithoutDisplay, EndsWithAClearMessage) {
+  for (const char* display : {"", ":97"}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VENDREL_BINARY), {});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "no crash";
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("X display"))) << err.toStdString();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "platform/Stretch.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <random>
+
+#include "tools/XSession.h"
+
+namespace {
+
+constexpr QRgb Black = 0xff000000u;
+
+// The plain enlargement the fast one must equal: every destination pixel looked up on its own.
+QImage reference(const QImage& desktop, const Rect& source, QSize view) {
+  QImage out(view, QImage::Format_RGB32);
+  const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
+  for (int y = 0; y < view.height(); ++y)
+    for (int x = 0; x < view.width(); ++x) {
+      const int sx = source.left + static_cast<int>(1LL * x * sw / view.width());
+      const int sy = source.top + static_cast<int>(1LL * y * sh / view.height());
+      out.setPixel(x, y, desktop.rect().contains(sx, sy) ? desktop.pixel(sx, sy) : Black);
+    }
+  return out;
+}
+
+QImage stretched(Stretcher& s, const QImage& desktop, const Rect& source, QSize view) {
+  const Rect screen{0, 0, desktop.width(), desktop.height()};
+  const Rect wanted{source.left, source.top, source.left + std::max(source.width(), 1),
+                    source.top + std::max(source.height(), 1)};
+  const Rect area = wanted.intersected(screen);
+  const int stride = desktop.bytesPerLine() / 4;
+  CapturedPixels pixels{nullptr, 0, area};
+  if (!area.isEmpty())
+    pixels.bits =
+        reinterpret_cast<const std::uint32_t*>(desktop.constBits()) + area.top * stride + area.left;
+  pixels.stride = stride;
+  QImage out(view, QImage::Format_RGB32);
+  out.fill(Qt::magenta);
+  s.copy(pixels, source, out, {0, 0, view.width(), view.height()});
+  return out;
+}
+
+TEST(Stretcher, EqualsThePlainEnlargement) {
+  const QImage desktop = uniquePixelPicture(320, 200);
+  Stretcher s;  // one object throughout: its cached maps must follow every size change
+  struct Case {
+    Rect source;
+    QSize view;
+  };
+  const Case cases[] = {
+      {{100, 50, 190, 112}, {270, 186}},   // zoom 3
+      {{100, 50, 166, 96}, {270, 186}},    // 270/66: not an integer scale
+      {{0, 0, 320, 200}, {320, 200}},      // one to one
+      {{10, 10, 37, 28}, {271, 187}},      // zoom 10, odd view
+      {{50, 60, 50, 80}, {5, 40}},         // no width
+      {{50, 60, 70, 60}, {40, 5}},         // no height
+      {{-40, -20, 100, 90}, {140, 110}},   // reaching off the top-left: black there
+      {{250, 150, 400, 260}, {150, 110}},  // reaching off the bottom-right
+      {{-500, -500, -400, -400}, {30, 30}},  // wholly off the screen
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(stretched(s, desktop, c.source, c.view), reference(desktop, c.source, c.view))
+        << c.source.left << "," << c.source.top << " " << c.source.width() << "x"
+        << c.source.height() << " -> " << c.view.width() << "x" << c.view.height();
+  }
+}
+
+TEST(Stretcher, RandomRectanglesEqualThePlainEnlargement) {
+  const QImage desktop = uniquePixelPicture(200, 150);
+  Stretcher s;
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> coordinate(-30, 230), size(0, 120), view(1, 300);
+  for (int i = 0; i < 300; ++i) {
+    const int left = coordinate(random), top = coordinate(random);
+    const Rect source{left, top, left + size(random), top + size(random)};
+    const QSize v(view(random), view(random));
+    ASSERT_EQ(stretched(s, desktop, source, v), reference(desktop, source, v)) << "case " << i;
+  }
+}
+
+TEST(Stretcher, NearestSourceCoversEveryPixelOnce) {
+  // Zoom 3 over 90 pixels: each source pixel three times, in order.
+  for (int d = 0; d < 270; ++d) EXPECT_EQ(nearestSource(d, 270, 90), d / 3);
+  EXPECT_EQ(nearestSource(269, 270, 66), 65) << "the last view pixel shows the last source pixel";
+}
+
+}  // namespace

@@ -1,0 +1,301 @@
+#include "app/Unit1.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
+#include <QTest>
+
+#include "platform/Controls.h"
+#include "tests/Fakes.h"
+#include "tools/XSession.h"
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+ protected:
+  explicit MainWindow(int width = 1024, int height = 768) : app(width, height) {}
+
+  void SetUp() override {
+    form = app.createForm<TForm1>();
+    form->show();
+    QApplication::setActiveWindow(form);
+    QApplication::processEvents();
+  }
+
+  FakeDesktop& desktop() { return app.fakeDesktop; }
+  int zoom() const { return form->TrackBar1->value(); }
+
+  // What the view shows after one tick, as painted.
+  QImage tick() {
+    form->Timer1Timer();
+    return form->PaintBox1->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  }
+
+  // Every view pixel is the source pixel that nearest-neighbour enlargement of `source` puts
+  // there; a message names the first one that is not.
+  ::testing::AssertionResult showsSource(const QImage& view, const Rect& source) {
+    const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
+    const int screenWidth = desktop().picture.width();
+    for (int y = 0; y < view.height(); ++y)
+      for (int x = 0; x < view.width(); ++x) {
+        const QPoint want(source.left + x * sw / view.width(), source.top + y * sh / view.height());
+        const QPoint got = uniquePixelAt(view.pixel(x, y), screenWidth);
+        if (got != want)
+          return ::testing::AssertionFailure()
+                 << "view (" << x << "," << y << ") shows (" << got.x() << "," << got.y()
+                 << "), want (" << want.x() << "," << want.y() << ")";
+      }
+    return ::testing::AssertionSuccess();
+  }
+
+  ::testing::AssertionResult blank(const QImage& view) {
+    const QRgb face = form->palette().color(QPalette::Button).rgb();
+    for (int y = 0; y < view.height(); ++y)
+      for (int x = 0; x < view.width(); ++x)
+        if (view.pixel(x, y) != face)
+          return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") not blank";
+    return ::testing::AssertionSuccess();
+  }
+
+  void key(int qtKey, Qt::KeyboardModifiers mods, bool autoRepeat = false) {
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : form;
+    QKeyEvent press(QEvent::KeyPress, qtKey, mods, QString(), autoRepeat);
+    QApplication::sendEvent(target, &press);
+  }
+
+  FakeApplication app;
+  TForm1* form = nullptr;
+};
+
+TEST_F(MainWindow, OpensWithTheDefaults) {
+  EXPECT_EQ(form->bounds(), QRect(744, 39, 280, 298));
+  EXPECT_EQ(zoom(), 3);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Вендрел (x3)"));
+  EXPECT_EQ(form->StatusPanel1->text(), QStringLiteral(" Режим \"Скольжение\""));
+  EXPECT_TRUE(form->ScalePanelVisibleItem1->isChecked());
+  EXPECT_TRUE(form->ScalePanel1->isVisible());
+  EXPECT_EQ(AppTitle, QStringLiteral("Вендрел"));
+  EXPECT_EQ(app.title(), QStringLiteral("Вендрел"));
+  EXPECT_EQ(AppExeName, QStringLiteral("/opt/tools/vendrel"));
+  EXPECT_EQ(form->iniFileName(), QStringLiteral("/opt/tools/Vendrel/Vendrel.ini"));
+  EXPECT_EQ(app.helpFile(), QStringLiteral("/opt/tools/Vendrel/vendrel.hlp"));
+  EXPECT_EQ(form->version(), QStringLiteral("1.00.060914"));
+  EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  // The view fills the client area above the 83-pixel panel, inside a one-pixel bevel.
+  EXPECT_EQ(form->PaintBox1->size(), QSize(form->width() - 2, form->height() - 83 - 2));
+  EXPECT_EQ(form->PaintBox1->mapTo(form, QPoint(0, 0)), QPoint(1, 1));
+}
+
+TEST_F(MainWindow, ViewShowsTheEnlargedSourceAtEachZoom) {
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  desktop().pointerAt = {400, 300};
+  for (int z : {1, 3, 4, 10}) {
+    form->TrackBar1->setValue(z);
+    const int hw = (w / z) / 2, hh = (h / z) / 2;
+    EXPECT_TRUE(showsSource(tick(), {400 - hw, 300 - hh, 400 + hw, 300 + hh})) << "zoom " << z;
+  }
+}
+
+TEST_F(MainWindow, SourceIsClampedAtTheScreenEdges) {
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  const int hw = (w / 3) / 2, hh = (h / 3) / 2;
+  desktop().pointerAt = {2, 3};
+  EXPECT_TRUE(showsSource(tick(), {0, 0, 2 * hw, 2 * hh}));
+  desktop().pointerAt = {700, 767};
+  EXPECT_TRUE(showsSource(tick(), {700 - hw, 768 - 2 * hh, 700 + hw, 768}));
+}
+
+TEST_F(MainWindow, ViewIsBlankOverItsOwnWindowUpToTheRightEdge) {
+  form->setBounds({500, 39, 280, 298});
+  QApplication::processEvents();
+  desktop().pointerAt = {600, 100};
+  EXPECT_TRUE(blank(tick()));
+  desktop().pointerAt = {779, 336};  // last column and row of the window
+  EXPECT_TRUE(blank(tick()));
+  const int readsBefore = desktop().binds;
+  EXPECT_EQ(desktop().binds, readsBefore) << "the screen is not read over the window";
+  desktop().pointerAt = {780, 100};  // first column right of the window
+  EXPECT_FALSE(blank(tick()));
+  EXPECT_EQ(desktop().binds, readsBefore + 1);
+}
+
+TEST_F(MainWindow, CtrlInsertVariantsToggleFreeze) {
+  struct Case {
+    const char* what;
+    int key;
+    Qt::KeyboardModifiers mods;
+    bool toggles;
+  };
+  const Case cases[] = {
+      {"Ctrl+Insert", Qt::Key_Insert, Qt::ControlModifier, true},
+      {"keypad Insert with Ctrl", Qt::Key_Insert, Qt::ControlModifier | Qt::KeypadModifier, true},
+      {"Ctrl+Shift+Insert", Qt::Key_Insert, Qt::ControlModifier | Qt::ShiftModifier, true},
+      {"Ctrl+Alt+Insert", Qt::Key_Insert, Qt::ControlModifier | Qt::AltModifier, true},
+      {"Insert alone", Qt::Key_Insert, Qt::NoModifier, false},
+      {"Shift+Insert", Qt::Key_Insert, Qt::ShiftModifier, false},
+      {"Ctrl+minus (Qt's code 45)", Qt::Key_Minus, Qt::ControlModifier, false},
+  };
+  for (const auto& c : cases) {
+    const bool before = form->frozen();
+    key(c.key, c.mods);
+    EXPECT_EQ(form->frozen(), before != c.toggles) << c.what;
+    EXPECT_EQ(form->StatusPanel1->text(), form->frozen()
+                                              ? QStringLiteral(" Режим \"Заморозка\"")
+                                              : QStringLiteral(" Режим \"Скольжение\""))
+        << c.what;
+  }
+}
+
+TEST_F(MainWindow, EachAutoRepeatTogglesAndTheKeyReachesTheFocusedControl) {
+  form->TrackBar1->setFocus();
+  QApplication::processEvents();
+  int reached = 0;
+  struct Counter : QObject {
+    int& n;
+    explicit Counter(int& count) : n(count) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::KeyPress) ++n;
+      return false;
+    }
+  } counter(reached);
+  form->TrackBar1->installEventFilter(&counter);
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  key(Qt::Key_Insert, Qt::ControlModifier, true);
+  key(Qt::Key_Insert, Qt::ControlModifier, true);
+  EXPECT_TRUE(form->frozen()) << "three presses, three toggles";
+  EXPECT_EQ(reached, 3) << "the key is not consumed";
+  form->TrackBar1->removeEventFilter(&counter);
+}
+
+TEST_F(MainWindow, FrozenPointIsTheFirstPointerAfterFreezing) {
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  const int hw = (w / 3) / 2, hh = (h / 3) / 2;
+  desktop().pointerAt = {300, 300};
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  EXPECT_EQ(form->frozenPoint(), QPoint(-32000, -32000)) << "pending until the next tick";
+  tick();
+  EXPECT_EQ(form->frozenPoint(), QPoint(300, 300));
+  desktop().pointerAt = {800, 100};  // over the window: the frozen point decides
+  EXPECT_TRUE(showsSource(tick(), {300 - hw, 300 - hh, 300 + hw, 300 + hh}));
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  EXPECT_EQ(form->frozenPoint(), QPoint(-32000, -32000));
+  EXPECT_TRUE(blank(tick())) << "sliding again, over the window";
+}
+
+TEST_F(MainWindow, FreezingOverTheWindowKeepsTheViewBlank) {
+  desktop().pointerAt = {800, 100};
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  EXPECT_TRUE(blank(tick()));
+  desktop().pointerAt = {100, 100};
+  EXPECT_TRUE(blank(tick())) << "the frozen point lies in the window";
+  form->setBounds({0, 300, 280, 298});  // moved away from the point
+  QApplication::processEvents();
+  EXPECT_FALSE(blank(tick()));
+}
+
+TEST_F(MainWindow, ZoomButtonsStopAtTheLimits) {
+  QTest::mouseClick(form->PlusImage1, Qt::LeftButton);
+  EXPECT_EQ(zoom(), 4);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Вендрел (x4)"));
+  QTest::mousePress(form->PlusImage1, Qt::RightButton);
+  EXPECT_EQ(zoom(), 5) << "any button";
+  for (int i = 0; i < 8; ++i) QTest::mouseClick(form->PlusImage1, Qt::LeftButton);
+  EXPECT_EQ(zoom(), 10);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Вендрел (x10)"));
+  for (int i = 0; i < 12; ++i) QTest::mouseClick(form->MinusImage1, Qt::MiddleButton);
+  EXPECT_EQ(zoom(), 1);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Вендрел (x1)"));
+}
+
+TEST_F(MainWindow, HidingThePanelKeepsTheViewSize) {
+  const QSize view = form->PaintBox1->size();
+  form->ScalePanelVisibleItem1->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(form->Height(), 215);
+  EXPECT_FALSE(form->ScalePanel1->isVisible());
+  EXPECT_FALSE(form->ScalePanelVisibleItem1->isChecked());
+  EXPECT_EQ(form->PaintBox1->size(), view);
+  form->ScalePanelVisibleItem1->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(form->Height(), 298);
+  EXPECT_TRUE(form->ScalePanel1->isVisible());
+  EXPECT_TRUE(form->ScalePanelVisibleItem1->isChecked());
+  EXPECT_EQ(form->PaintBox1->size(), view);
+}
+
+TEST_F(MainWindow, ContextMenuHasFiveEntries) {
+  const auto actions = form->PopupMenu1->actions();
+  ASSERT_EQ(actions.size(), 5);
+  const QStringList captions{QStringLiteral("Панель инструментов"), QString(),
+                             QStringLiteral("Справка..."), QString(),
+                             QStringLiteral("О программе...")};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(actions[i]->isSeparator(), captions[i].isEmpty()) << i;
+    EXPECT_EQ(actions[i]->text(), captions[i]) << i;
+  }
+}
+
+TEST_F(MainWindow, HelpAsksForTheContentsOfTheHelpFile) {
+  form->HelpItem1->trigger();
+  ASSERT_EQ(app.helpCalls.size(), 1u);
+  EXPECT_EQ(app.helpCalls[0], std::make_pair(3, 0));
+}
+
+TEST_F(MainWindow, AFailedTickIsSwallowedAndTheNextRunsNormally) {
+  const QImage before = tick();
+  desktop().pointerFails = true;
+  EXPECT_EQ(tick(), before);
+  desktop().pointerFails = false;
+  desktop().captureFails = true;
+  desktop().pointerAt = {100, 600};
+  tick();
+  EXPECT_EQ(desktop().binds, desktop().releases) << "the context is given back on failure";
+  desktop().captureFails = false;
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  EXPECT_TRUE(showsSource(tick(), {100 - (w / 3) / 2, 600 - (h / 3) / 2, 100 + (w / 3) / 2,
+                                   600 + (h / 3) / 2}));
+}
+
+TEST_F(MainWindow, NothingIsReadWhileMinimisedOrAfterClose) {
+  form->showMinimized();
+  QApplication::processEvents();
+  const int queries = desktop().pointerQueries;
+  form->Timer1Timer();
+  EXPECT_EQ(desktop().pointerQueries, queries);
+  form->showNormal();
+  QApplication::processEvents();
+  form->Timer1Timer();
+  EXPECT_EQ(desktop().pointerQueries, queries + 1);
+  form->close();
+  form->Timer1Timer();
+  EXPECT_EQ(desktop().pointerQueries, queries + 1);
+}
+
+// Two monitors, the primary right of the origin: the view clamps at the edges of the monitor
+// that holds the point.
+class TwoMonitors : public MainWindow {
+ protected:
+  TwoMonitors() : MainWindow(2048, 768) {
+    desktop().monitorList = {{1024, 0, 2048, 768}, {0, 0, 1024, 768}};
+  }
+};
+
+TEST_F(TwoMonitors, ViewFollowsThePointOntoEitherMonitor) {
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  const int hw = (w / 3) / 2, hh = (h / 3) / 2;
+  EXPECT_EQ(form->Left(), 2048 - 280) << "the default touches the primary's right edge";
+  form->setBounds({1700, 400, 280, 298});
+  QApplication::processEvents();
+  desktop().pointerAt = {1030, 5};
+  EXPECT_TRUE(showsSource(tick(), {1024, 0, 1024 + 2 * hw, 2 * hh}));
+  desktop().pointerAt = {1020, 760};
+  EXPECT_TRUE(showsSource(tick(), {1024 - 2 * hw, 768 - 2 * hh, 1024, 768}));
+  desktop().pointerAt = {3, 300};
+  EXPECT_TRUE(showsSource(tick(), {0, 300 - hh, 2 * hw, 300 + hh}));
+}
+
+}  // namespace
