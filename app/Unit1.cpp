@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/InstanceMatch.h"
 #include "app/Magnify.h"
 #include "app/Naming.h"
 #include "platform/Application.h"
@@ -136,9 +137,29 @@ TForm1::TForm1(Application& owner)
 TForm1::~TForm1() = default;
 
 void TForm1::FormCreate() {
+  InstanceCount = 0;
+  Owner.windows().enumerate([this](WindowHandle w) { return InstanceEnumProc(w, 0); });
   ScreenCanvas = Owner.desktop().createCanvas();
   LoadSettings();
   UpdateStatus();
+}
+
+bool TForm1::InstanceEnumProc(WindowHandle W, std::intptr_t /*user*/) {
+  const InstanceTexts texts = instanceTexts(AppTitle, AppExeName);
+  if (W == 0) return false;
+  TopLevelWindows& windows = Owner.windows();
+  if (windows.owningThread(W) == 0) return false;  // gone while we walked
+  const QByteArray N = windows.className(W, 95);
+  const QByteArray X = windows.title(W, 210);
+  if (!isRunningCopy(N, X, texts)) return true;
+  ++InstanceCount;
+  if (InstanceCount >= 2) {
+    constexpr int ShowNormal = 1;
+    windows.setForeground(W);
+    windows.show(W, ShowNormal);
+    Owner.terminate();
+  }
+  return true;
 }
 
 void TForm1::FormClose() {

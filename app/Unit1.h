@@ -2,9 +2,11 @@
 
 #include <QPoint>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 #include "platform/Form.h"
+#include "platform/TopLevelWindows.h"
 
 class Application;
 class Image;
@@ -43,6 +45,7 @@ class TForm1 : public TForm {
   PaintBox* PaintBox1;
 
   void FormCreate() override;
+  bool InstanceEnumProc(WindowHandle W, std::intptr_t user);
   void Timer1Timer();
   void UpdateStatus();
   void UpdateCaption();

@@ -26,6 +26,16 @@ void Application::terminate() {
   if (running_) QCoreApplication::exit(0);
 }
 
+void Application::bringForward() {
+  if (!mainForm_ || !running_) return;
+  if (mainForm_->isMinimized())
+    mainForm_->showNormal();
+  else
+    mainForm_->show();
+  mainForm_->raise();
+  mainForm_->activateWindow();
+}
+
 bool Application::minimized() const { return mainForm_ && mainForm_->isMinimized(); }
 
 void Application::showException(const QString& message) const {

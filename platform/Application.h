@@ -6,6 +6,7 @@
 #include <vector>
 
 class Desktop;
+class TopLevelWindows;
 
 // The application object: one per process. It owns the forms, knows the executable, the
 // title and the help file, and hands out the desktop services.
@@ -55,9 +56,13 @@ class Application {
   virtual void helpCommand(int command, int data) = 0;
 
   bool minimized() const;
+  // What another copy asks of this one: the main window restored if minimised, raised and
+  // activated.
+  void bringForward();
   // The error box for an exception that escaped a handler or start-up.
   void showException(const QString& message) const;
   virtual Desktop& desktop() = 0;
+  virtual TopLevelWindows& windows() = 0;
 
  protected:
   void setExeName(const QString& path) { exeName_ = path; }

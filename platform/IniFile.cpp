@@ -1,5 +1,7 @@
 #include "platform/IniFile.h"
 
+#include "platform/Ascii.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -19,13 +21,7 @@ bool endsLine(const QByteArray& line) { return line.endsWith('\n'); }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Names match ignoring the case of A to Z only: every other byte must be equal.
-bool sameName(const QByteArray& a, const QByteArray& b) {
-  if (a.size() != b.size()) return false;
-  for (qsizetype i = 0; i < a.size(); ++i)
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  return true;
-}
+bool sameName(const QByteArray& a, const QByteArray& b) { return sameIgnoringAsciiCase(a, b); }
 
 std::optional<QByteArray> sectionName(const QByteArray& trimmed) {
   if (!trimmed.startsWith('[')) return std::nullopt;

@@ -43,6 +43,40 @@ std::unique_ptr<ScreenCanvas> FakeDesktop::createCanvas() {
 FakeApplication::FakeApplication(int screenWidth, int screenHeight, const QString& exe)
     : fakeDesktop(screenWidth, screenHeight) {
   setExeName(exe);
+  fakeWindows.list.push_back({OwnWindow, "TApplication", ""});
+}
+
+void FakeApplication::setTitle(const QString& title) {
+  Application::setTitle(title);
+  for (FakeWindow& w : fakeWindows.list)
+    if (w.handle == OwnWindow) w.title = title.toUtf8();
+}
+
+void FakeWindows::enumerate(const std::function<bool(WindowHandle)>& visit) {
+  for (const FakeWindow& w : list)
+    if (!visit(w.handle)) break;
+}
+
+const FakeWindow* FakeWindows::find(WindowHandle window) const {
+  for (const FakeWindow& w : list)
+    if (w.handle == window) return &w;
+  return nullptr;
+}
+
+std::uint32_t FakeWindows::owningThread(WindowHandle window) {
+  examined.push_back(window);
+  const FakeWindow* w = find(window);
+  return w && !w->gone ? 7 : 0;
+}
+
+QByteArray FakeWindows::className(WindowHandle window, int limit) {
+  const FakeWindow* w = find(window);
+  return w ? w->className.left(limit - 1) : QByteArray();
+}
+
+QByteArray FakeWindows::title(WindowHandle window, int limit) {
+  const FakeWindow* w = find(window);
+  return w ? w->title.left(limit - 1) : QByteArray();
 }
 
 FakeApplication::~FakeApplication() { releaseForms(); }

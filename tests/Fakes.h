@@ -8,6 +8,7 @@
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/PixelCanvas.h"
+#include "platform/TopLevelWindows.h"
 
 // A desktop made of one picture: root-window pixel (x, y) is picture pixel (x, y).
 class FakeDesktop : public Desktop {
@@ -27,6 +28,32 @@ class FakeDesktop : public Desktop {
   std::unique_ptr<ScreenCanvas> createCanvas() override;
 };
 
+struct FakeWindow {
+  WindowHandle handle = 0;
+  QByteArray className;
+  QByteArray title;
+  bool gone = false;  // destroyed: it no longer answers
+};
+
+// A list of windows, topmost first; records what is asked of them.
+class FakeWindows : public TopLevelWindows {
+ public:
+  static constexpr int Foreground = -1;
+  std::vector<FakeWindow> list;
+  std::vector<std::pair<WindowHandle, int>> commands;  // (window, Foreground or show command)
+  std::vector<WindowHandle> examined;
+
+  void enumerate(const std::function<bool(WindowHandle)>& visit) override;
+  std::uint32_t owningThread(WindowHandle window) override;
+  QByteArray className(WindowHandle window, int limit) override;
+  QByteArray title(WindowHandle window, int limit) override;
+  void setForeground(WindowHandle window) override { commands.emplace_back(window, Foreground); }
+  void show(WindowHandle window, int command) override { commands.emplace_back(window, command); }
+
+ private:
+  const FakeWindow* find(WindowHandle window) const;
+};
+
 // The application object around a fake desktop; records the help commands it is given.
 class FakeApplication : public Application {
  public:
@@ -36,7 +63,12 @@ class FakeApplication : public Application {
 
   void helpCommand(int command, int data) override { helpCalls.emplace_back(command, data); }
   Desktop& desktop() override { return fakeDesktop; }
+  TopLevelWindows& windows() override { return fakeWindows; }
+  // The application's own hidden window follows the title, as the real one does.
+  void setTitle(const QString& title) override;
 
+  static constexpr WindowHandle OwnWindow = 100;
   FakeDesktop fakeDesktop;
+  FakeWindows fakeWindows;
   std::vector<std::pair<int, int>> helpCalls;
 };

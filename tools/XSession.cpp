@@ -316,6 +316,19 @@ std::optional<WindowInfo> XSession::waitForWindow(const QString& prefix, int ms)
   return std::nullopt;
 }
 
+void XSession::minimize(std::uint32_t client) {
+  xcb_client_message_event_t e{};
+  e.response_type = XCB_CLIENT_MESSAGE;
+  e.format = 32;
+  e.window = client;
+  e.type = d_->atom("WM_CHANGE_STATE");
+  e.data.data32[0] = 3;  // IconicState
+  xcb_send_event(d_->c, 0, d_->screen->root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&e));
+  sync();
+}
+
 bool XSession::windowManagerRunning() {
   // A window manager owns the WM_S0 selection while it manages screen 0.
   auto* owner = xcb_get_selection_owner_reply(

@@ -73,7 +73,10 @@ class XSession {
   // Presses the keys (keysyms) in order and releases them in reverse.
   void pressKeys(const std::vector<std::uint32_t>& keysyms);
   QImage grab(const QRect& area);
+  // Top-level windows in stacking order, bottom first.
   std::vector<WindowInfo> topLevels();
+  // Asks the window manager to minimise a client window (ICCCM WM_CHANGE_STATE).
+  void minimize(std::uint32_t client);
   // The first viewable top-level whose title starts with `prefix`, waiting up to `ms`.
   std::optional<WindowInfo> waitForWindow(const QString& prefix, int ms);
   bool windowManagerRunning();

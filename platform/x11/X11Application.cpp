@@ -10,6 +10,7 @@
 #include "platform/HelpViewer.h"
 #include "platform/Pictures.h"
 #include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Windows.h"
 
 namespace {
 
@@ -61,15 +62,22 @@ X11Application::X11Application(int& argc, char** argv) {
   setExeName(QCoreApplication::applicationFilePath());
   desktop_ = createX11Desktop();
   help_ = std::make_unique<HelpViewer>();
+  windows_ = std::make_unique<X11Windows>([this] { bringForward(); });
 }
 
 X11Application::~X11Application() {
   releaseForms();  // before the services and Qt they use go away
+  windows_.reset();
   help_.reset();
   desktop_.reset();
 }
 
-void X11Application::setTitle(const QString& title) { Application::setTitle(title); }
+void X11Application::setTitle(const QString& title) {
+  Application::setTitle(title);
+  windows_->setApplicationTitle(title);
+}
+
+TopLevelWindows& X11Application::windows() { return *windows_; }
 
 void X11Application::helpCommand(int command, int /*data*/) {
   constexpr int Contents = 3;

@@ -6,6 +6,7 @@
 
 class QApplication;
 class HelpViewer;
+class X11Windows;
 
 // The application object of the real program: Qt on its xcb platform, with no high-DPI
 // rescaling, and the X11 desktop.
@@ -18,9 +19,11 @@ class X11Application final : public Application {
   void setTitle(const QString& title) override;
   void helpCommand(int command, int data) override;
   Desktop& desktop() override { return *desktop_; }
+  TopLevelWindows& windows() override;
 
  private:
   std::unique_ptr<QApplication> qt_;
   std::unique_ptr<Desktop> desktop_;
   std::unique_ptr<HelpViewer> help_;
+  std::unique_ptr<X11Windows> windows_;
 };
