@@ -11,10 +11,12 @@
 #include "app/InstanceMatch.h"
 #include "app/Magnify.h"
 #include "app/Naming.h"
+#include "app/Placement.h"
 #include "platform/Application.h"
 #include "platform/Controls.h"
 #include "platform/Desktop.h"
 #include "platform/Pictures.h"
+#include "settings/Winifile.h"
 
 QString AppTitle;
 QString AppExeName;
@@ -168,15 +170,64 @@ void TForm1::FormClose() {
 }
 
 void TForm1::LoadSettings() {
+  WIniFile ini;
   const Rect screen = Owner.desktop().primaryMonitor();
-  TrackBar1->setValue(3);
+  auto read = [&](const char* section, const char* key, int& value) {
+    ini.LastResult =
+        ini.ReadParam(IniFileName, QString::fromLatin1(section), QString::fromLatin1(key),
+                      ptInteger, &ini.StrValue, &ini.FloatValue, &value, &ini.BoolValue, false);
+  };
+
+  int position = 3;
+  read("TrackBar", "Position", position);
+  TrackBar1->setValue(position);  // the slider keeps it within 1 to 10
   UpdateCaption();
-  setLeft(screen.right - Width());
-  ScalePanelVisibleItem1->setChecked(true);
-  ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());
+
+  int left = screen.right - Width();
+  read("MainForm", "Left", left);
+  left = clampedLeft(left, screen);
+  int top = Top();
+  read("MainForm", "Top", top);
+  top = clampedTop(top, screen);
+  int width = Width();
+  read("MainForm", "Width", width);
+  width = clampedWidth(width, screen);
+  int height = Height();
+  read("MainForm", "Height", height);
+  height = clampedHeight(height, screen);
+  setLeft(left);
+  setTop(top);
+  setWidth(width);
+  setHeight(height);
+  const QPoint onScreen = keptOnScreen(bounds(), screen);
+  if (onScreen.x() != Left()) setLeft(onScreen.x());
+  if (onScreen.y() != Top()) setTop(onScreen.y());
+
+  bool visible = true;
+  ini.LastResult = ini.ReadParam(IniFileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
+                                 ptBool, &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible,
+                                 false);
+  ScalePanelVisibleItem1->setChecked(visible);
+  ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
 }
 
-void TForm1::SaveSettings() {}
+void TForm1::SaveSettings() {
+  WIniFile ini;
+  auto write = [&](const char* section, const char* key, int value) {
+    ini.LastResult =
+        ini.WriteParam(IniFileName, QString::fromLatin1(section), QString::fromLatin1(key),
+                       ptInteger, &ini.StrValue, ini.FloatValue, value, ini.BoolValue, false);
+  };
+  write("TrackBar", "Position", TrackBar1->value());
+  const QRect b = bounds();
+  write("MainForm", "Left", b.x());
+  write("MainForm", "Top", b.y());
+  write("MainForm", "Width", b.width());
+  write("MainForm", "Height", b.height());
+  ini.LastResult = ini.WriteParam(IniFileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
+                                  ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue,
+                                  ScalePanelVisibleItem1->isChecked(), false);
+}
 
 void TForm1::Timer1Timer() {
   if (Owner.minimized() || !ScreenCanvas) return;

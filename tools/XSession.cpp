@@ -251,6 +251,46 @@ void XSession::click(int button, int x, int y) {
   sync();
 }
 
+void XSession::drag(int button, QPoint from, QPoint to, bool alt) {
+  const xcb_keycode_t altKey = alt ? d_->keycode(keysym::Alt_L) : 0;
+  movePointer(from.x(), from.y());
+  if (alt) xcb_test_fake_input(d_->c, XCB_KEY_PRESS, altKey, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  const auto b = static_cast<std::uint8_t>(button);
+  xcb_test_fake_input(d_->c, XCB_BUTTON_PRESS, b, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  sync();
+  sleepMs(50);
+  constexpr int Steps = 10;
+  for (int i = 1; i <= Steps; ++i) {
+    movePointer(from.x() + (to.x() - from.x()) * i / Steps, from.y() + (to.y() - from.y()) * i / Steps);
+    sleepMs(15);
+  }
+  xcb_test_fake_input(d_->c, XCB_BUTTON_RELEASE, b, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  if (alt) xcb_test_fake_input(d_->c, XCB_KEY_RELEASE, altKey, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+  sync();
+  sleepMs(100);
+}
+
+void XSession::closeWindow(std::uint32_t client) {
+  xcb_client_message_event_t e{};
+  e.response_type = XCB_CLIENT_MESSAGE;
+  e.format = 32;
+  e.window = client;
+  if (windowManagerRunning()) {
+    e.type = d_->atom("_NET_CLOSE_WINDOW");
+    e.data.data32[0] = XCB_CURRENT_TIME;
+    e.data.data32[1] = 2;  // from a pager or task bar: the user's own request
+    xcb_send_event(d_->c, 0, d_->screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&e));
+  } else {
+    e.type = d_->atom("WM_PROTOCOLS");
+    e.data.data32[0] = d_->atom("WM_DELETE_WINDOW");
+    e.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(d_->c, 0, client, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&e));
+  }
+  sync();
+}
+
 void XSession::pressKeys(const std::vector<std::uint32_t>& keysyms) {
   std::vector<xcb_keycode_t> codes;
   for (std::uint32_t k : keysyms) codes.push_back(d_->keycode(k));

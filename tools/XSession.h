@@ -70,6 +70,12 @@ class XSession {
   void setRootPicture(const QImage& picture);
   void movePointer(int x, int y);
   void click(int button, int x, int y);
+  // Presses `button` at `from`, moves to `to` in steps and releases it; with Alt held when
+  // `alt` (the window manager's move and resize drags).
+  void drag(int button, QPoint from, QPoint to, bool alt);
+  // Closes a client window as a user would through the window manager (_NET_CLOSE_WINDOW), or
+  // as a window manager would (WM_DELETE_WINDOW) when there is none.
+  void closeWindow(std::uint32_t client);
   // Presses the keys (keysyms) in order and releases them in reverse.
   void pressKeys(const std::vector<std::uint32_t>& keysyms);
   QImage grab(const QRect& area);

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QSlider>
+#include <QTemporaryDir>
+
+#include "app/Placement.h"
+#include "app/Unit1.h"
+#include "tests/Fakes.h"
+
+namespace {
+
+// A program folder of its own: the executable's path, and the "Vendrel" folder beside it.
+class Settings : public ::testing::Test {
+ protected:
+  Settings() : exe(dir.filePath(QStringLiteral("vendrel"))) {
+    QDir(dir.path()).mkdir(QStringLiteral("Vendrel"));
+  }
+  QString iniPath() const { return dir.filePath(QStringLiteral("Vendrel/Vendrel.ini")); }
+  void store(const QByteArray& bytes) {
+    QFile f(iniPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+  QByteArray stored() const {
+    QFile f(iniPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  TForm1* open(FakeApplication& app) {
+    TForm1* form = app.createForm<TForm1>();
+    form->show();
+    QApplication::processEvents();
+    return form;
+  }
+
+  QTemporaryDir dir;
+  QString exe;
+};
+
+TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
+  struct Case {
+    const char* what;
+    QByteArray ini;
+    QRect bounds;
+    int zoom;
+    bool panel;
+  };
+  const Case cases[] = {
+      {"no file", "", {744, 39, 280, 298}, 3, true},
+      {"left of the screen", "[MainForm]\r\nLeft=-50\r\n", {0, 39, 280, 298}, 3, true},
+      {"wider than the screen", "[MainForm]\r\nLeft=100\r\nWidth=2000\r\n", {0, 39, 1024, 298}, 3,
+       true},
+      {"past the right edge", "[MainForm]\r\nLeft=900\r\nWidth=280\r\n", {744, 39, 280, 298}, 3,
+       true},
+      {"past the bottom edge", "[MainForm]\r\nTop=700\r\n", {744, 470, 280, 298}, 3, true},
+      {"higher than the screen", "[MainForm]\r\nTop=-5\r\nHeight=900\r\n", {744, 0, 280, 768}, 3,
+       true},
+      {"zoom above the range", "[TrackBar]\r\nPosition=25\r\n", {744, 39, 280, 298}, 10, true},
+      {"zoom below the range", "[TrackBar]\r\nPosition=0\r\n", {744, 39, 280, 298}, 1, true},
+      {"panel hidden", "[MainForm]\r\nHeight=215\r\n[ScalePanel]\r\nVisible=0\r\n",
+       {744, 39, 280, 215}, 3, false},
+      {"unparsable values keep the defaults", "[MainForm]\r\nLeft=abc\r\n[TrackBar]\r\nPosition=\r\n",
+       {744, 39, 280, 298}, 3, true},
+  };
+  for (const auto& c : cases) {
+    QFile::remove(iniPath());
+    if (!c.ini.isEmpty()) store(c.ini);
+    FakeApplication app(1024, 768, exe);
+    TForm1* form = open(app);
+    EXPECT_EQ(form->bounds(), c.bounds) << c.what;
+    EXPECT_EQ(form->TrackBar1->value(), c.zoom) << c.what;
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Вендрел (x%1)").arg(c.zoom)) << c.what;
+    EXPECT_EQ(form->ScalePanel1->isVisible(), c.panel) << c.what;
+    EXPECT_EQ(form->ScalePanelVisibleItem1->isChecked(), c.panel) << c.what;
+  }
+}
+
+TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
+  // Another program's section, comments and Windows-1251 text stay as they were.
+  store("; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
+        "\r\n[MainForm]\r\nLeft=10\r\n");
+  {
+    FakeApplication app(1024, 768, exe);
+    TForm1* form = open(app);
+    form->TrackBar1->setValue(7);
+    form->setBounds({20, 30, 300, 400});
+    QApplication::processEvents();
+    form->ScalePanelVisibleItem1->trigger();
+    QApplication::processEvents();
+    form->close();
+  }
+  EXPECT_EQ(stored(),
+            "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
+            "\r\n[MainForm]\r\nLeft=20\r\nTop=30\r\nWidth=300\r\nHeight=317\r\n"
+            "[TrackBar]\r\nPosition=7\r\n[ScalePanel]\r\nVisible=0\r\n");
+
+  FakeApplication again(1024, 768, exe);
+  TForm1* form = open(again);
+  EXPECT_EQ(form->bounds(), QRect(20, 30, 300, 317)) << "comes back where it was";
+  EXPECT_EQ(form->TrackBar1->value(), 7);
+  EXPECT_FALSE(form->ScalePanel1->isVisible());
+}
+
+TEST_F(Settings, ACopyEndedByTheGuardWritesNothing) {
+  FakeApplication app(1024, 768, exe);
+  app.fakeWindows.list.push_back({1, "TApplication", QStringLiteral("Вендрел").toUtf8()});
+  app.createForm<TForm1>();
+  ASSERT_TRUE(app.terminated());
+  app.run();
+  EXPECT_FALSE(QFile::exists(iniPath()));
+}
+
+TEST_F(Settings, AMissingFolderIsSilentAndNeverCreated) {
+  QDir(dir.filePath(QStringLiteral("Vendrel"))).removeRecursively();
+  FakeApplication app(1024, 768, exe);
+  TForm1* form = open(app);
+  EXPECT_EQ(form->bounds(), QRect(744, 39, 280, 298));
+  form->close();  // a box here would block the test
+  EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("Vendrel"))).exists());
+}
+
+TEST(Placement, ClampsAndEdges) {
+  const Rect screen{0, 0, 1024, 768};
+  EXPECT_EQ(clampedLeft(-1, screen), 0);
+  EXPECT_EQ(clampedLeft(5, screen), 5);
+  EXPECT_EQ(clampedTop(-9, screen), 0);
+  EXPECT_EQ(clampedWidth(1025, screen), 1024);
+  EXPECT_EQ(clampedWidth(10, screen), 10);
+  EXPECT_EQ(clampedHeight(769, screen), 768);
+  EXPECT_EQ(keptOnScreen({900, 39, 280, 298}, screen), QPoint(744, 39));
+  EXPECT_EQ(keptOnScreen({0, 600, 280, 298}, screen), QPoint(0, 470));
+  EXPECT_EQ(keptOnScreen({744, 470, 280, 298}, screen), QPoint(744, 470)) << "touching is fine";
+  const Rect right{1024, 0, 2048, 768};  // a primary monitor right of the origin
+  EXPECT_EQ(clampedLeft(100, right), 1024);
+  EXPECT_EQ(keptOnScreen({1900, 0, 280, 298}, right), QPoint(1768, 0));
+}
+
+}  // namespace
