@@ -3,11 +3,13 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QPushButton>
 #include <QMenu>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "about/Aboutdialog.h"
 #include "app/InstanceMatch.h"
 #include "app/Magnify.h"
 #include "app/Naming.h"
@@ -289,6 +291,10 @@ void TForm1::HelpItem1Click() {
   Owner.helpCommand(HelpContents, 0);
 }
 
-void TForm1::AboutItem1Click() {}
+void TForm1::AboutItem1Click() {
+  TAboutDialog1 dialog(this, Owner);  // lives only while it is shown
+  dialog.VersionLabel1->setText(versionCaption(Version));
+  dialog.ShowModal();
+}
 
 void TForm1::contextMenuEvent(QContextMenuEvent* event) { PopupMenu1->popup(event->globalPos()); }

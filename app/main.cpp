@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "about/Aboutdialog.h"
 #include "app/Unit1.h"
 #include "platform/x11/X11Application.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char* argv[]) {
   }
   try {
     Form1 = Application->createForm<TForm1>();
+    AboutDialog1 = Application->createHidden<TAboutDialog1>(nullptr, *Application);
     Application->run();
   } catch (const std::exception& e) {
     Application->showException(QString::fromLocal8Bit(e.what()));

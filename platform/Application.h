@@ -6,6 +6,8 @@
 #include <vector>
 
 class Desktop;
+class Shell;
+class SystemInfo;
 class TopLevelWindows;
 
 // The application object: one per process. It owns the forms, knows the executable, the
@@ -63,6 +65,8 @@ class Application {
   void showException(const QString& message) const;
   virtual Desktop& desktop() = 0;
   virtual TopLevelWindows& windows() = 0;
+  virtual Shell& shell() = 0;
+  virtual SystemInfo& system() = 0;
 
  protected:
   void setExeName(const QString& path) { exeName_ = path; }

@@ -30,6 +30,12 @@ void Image::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);  // a right click still reaches the context menu
 }
 
+void Label::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
+    onClick();
+  QLabel::mouseReleaseEvent(event);
+}
+
 PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // the frame covers every pixel: no erase, no flicker
   setAttribute(Qt::WA_NoSystemBackground);

@@ -28,6 +28,16 @@ class Image : public QLabel {
   void mousePressEvent(QMouseEvent* event) override;
 };
 
+// A label that reports a click (left button pressed and released over it).
+class Label : public QLabel {
+ public:
+  using QLabel::QLabel;
+  std::function<void()> onClick;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
 // The view: the tick draws into its frame, and the frame is what every expose shows, so the
 // view never flickers and never shows what lay under it.
 class PaintBox : public QWidget {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QKeyEvent>
 
 int virtualKey(int qtKey) {
@@ -105,4 +106,27 @@ bool TForm::event(QEvent* event) {
 void TForm::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
+  if (modalLoop_) {
+    if (modalResult_ == mrNone) modalResult_ = mrCancel;
+    modalLoop_->quit();
+  }
+}
+
+int TForm::ShowModal() {
+  modalResult_ = mrNone;
+  setWindowModality(Qt::ApplicationModal);
+  QEventLoop loop;
+  modalLoop_ = &loop;
+  show();
+  raise();
+  activateWindow();
+  loop.exec(QEventLoop::DialogExec);  // the program's timers go on ticking meanwhile
+  modalLoop_ = nullptr;
+  hide();
+  return modalResult_;
+}
+
+void TForm::setModalResult(int result) {
+  modalResult_ = result;
+  if (modalLoop_ && result != mrNone) close();
 }

@@ -40,6 +40,17 @@ class TForm : public QWidget {
 
   virtual void FormCreate() {}
 
+  // Modal results.
+  static constexpr int mrNone = 0;
+  static constexpr int mrOk = 1;
+  static constexpr int mrCancel = 2;
+  // Shows the form modal to the whole program and returns when it closes: with the result a
+  // button set, or Cancel when it was closed otherwise (by code, Escape or the close button).
+  int ShowModal();
+  // Setting a result closes a modal form.
+  void setModalResult(int result);
+  int modalResult() const { return modalResult_; }
+
  protected:
   virtual void FormKeyDown(int /*key*/, Qt::KeyboardModifiers /*shift*/) {}
   virtual void FormKeyUp(int /*key*/, Qt::KeyboardModifiers /*shift*/) {}
@@ -54,6 +65,8 @@ class TForm : public QWidget {
   QMargins frame() const;
 
   bool keyPreview_ = false;
+  int modalResult_ = mrNone;
+  class QEventLoop* modalLoop_ = nullptr;
   // Outer bounds asked for before the window manager's frame was known, and the frame they
   // were applied with: applied again once the frame shows up.
   std::optional<QRect> pending_;

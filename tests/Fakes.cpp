@@ -81,3 +81,11 @@ QByteArray FakeWindows::title(WindowHandle window, int limit) {
 
 FakeApplication::~FakeApplication() { releaseForms(); }
 
+
+bool FakeSystemInfo::computerName(char* buffer, std::uint32_t& size) {
+  if (fails) {
+    size = 0;
+    return false;
+  }
+  return copyComputerName(name.constData(), static_cast<std::uint32_t>(name.size()), buffer, size);
+}

@@ -8,6 +8,8 @@
 #include "platform/Application.h"
 #include "platform/Desktop.h"
 #include "platform/PixelCanvas.h"
+#include "platform/Shell.h"
+#include "platform/SystemInfo.h"
 #include "platform/TopLevelWindows.h"
 
 // A desktop made of one picture: root-window pixel (x, y) is picture pixel (x, y).
@@ -54,6 +56,21 @@ class FakeWindows : public TopLevelWindows {
   const FakeWindow* find(WindowHandle window) const;
 };
 
+// Records what would be opened, and with which owner.
+class FakeShell : public Shell {
+ public:
+  std::vector<std::pair<QWidget*, QString>> opened;
+  void open(QWidget* owner, const QString& target) override { opened.emplace_back(owner, target); }
+};
+
+// A computer name, or a failing query.
+class FakeSystemInfo : public SystemInfo {
+ public:
+  QByteArray name = "workstation-7";
+  bool fails = false;
+  bool computerName(char* buffer, std::uint32_t& size) override;
+};
+
 // The application object around a fake desktop; records the help commands it is given.
 class FakeApplication : public Application {
  public:
@@ -64,11 +81,15 @@ class FakeApplication : public Application {
   void helpCommand(int command, int data) override { helpCalls.emplace_back(command, data); }
   Desktop& desktop() override { return fakeDesktop; }
   TopLevelWindows& windows() override { return fakeWindows; }
+  Shell& shell() override { return fakeShell; }
+  SystemInfo& system() override { return fakeSystem; }
   // The application's own hidden window follows the title, as the real one does.
   void setTitle(const QString& title) override;
 
   static constexpr WindowHandle OwnWindow = 100;
   FakeDesktop fakeDesktop;
   FakeWindows fakeWindows;
+  FakeShell fakeShell;
+  FakeSystemInfo fakeSystem;
   std::vector<std::pair<int, int>> helpCalls;
 };

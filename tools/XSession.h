@@ -100,6 +100,8 @@ constexpr std::uint32_t Control_L = 0xffe3;
 constexpr std::uint32_t Shift_L = 0xffe1;
 constexpr std::uint32_t Alt_L = 0xffe9;
 constexpr std::uint32_t Escape = 0xff1b;
+constexpr std::uint32_t Return = 0xff0d;
+constexpr std::uint32_t Up = 0xff52;
 constexpr std::uint32_t F4 = 0xffc1;
 }  // namespace keysym
 

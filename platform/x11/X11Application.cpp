@@ -9,6 +9,8 @@
 #include "platform/Desktop.h"
 #include "platform/HelpViewer.h"
 #include "platform/Pictures.h"
+#include "platform/Shell.h"
+#include "platform/SystemInfo.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Windows.h"
 
@@ -63,6 +65,8 @@ X11Application::X11Application(int& argc, char** argv) {
   desktop_ = createX11Desktop();
   help_ = std::make_unique<HelpViewer>();
   windows_ = std::make_unique<X11Windows>([this] { bringForward(); });
+  shell_ = std::make_unique<XdgShell>();
+  system_ = std::make_unique<HostSystemInfo>();
 }
 
 X11Application::~X11Application() {
@@ -78,6 +82,10 @@ void X11Application::setTitle(const QString& title) {
 }
 
 TopLevelWindows& X11Application::windows() { return *windows_; }
+
+Shell& X11Application::shell() { return *shell_; }
+
+SystemInfo& X11Application::system() { return *system_; }
 
 void X11Application::helpCommand(int command, int /*data*/) {
   constexpr int Contents = 3;

@@ -7,6 +7,8 @@
 class QApplication;
 class HelpViewer;
 class X11Windows;
+class XdgShell;
+class HostSystemInfo;
 
 // The application object of the real program: Qt on its xcb platform, with no high-DPI
 // rescaling, and the X11 desktop.
@@ -20,10 +22,14 @@ class X11Application final : public Application {
   void helpCommand(int command, int data) override;
   Desktop& desktop() override { return *desktop_; }
   TopLevelWindows& windows() override;
+  Shell& shell() override;
+  SystemInfo& system() override;
 
  private:
   std::unique_ptr<QApplication> qt_;
   std::unique_ptr<Desktop> desktop_;
   std::unique_ptr<HelpViewer> help_;
   std::unique_ptr<X11Windows> windows_;
+  std::unique_ptr<XdgShell> shell_;
+  std::unique_ptr<HostSystemInfo> system_;
 };
