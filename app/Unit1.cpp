@@ -16,6 +16,7 @@
 #include "app/Placement.h"
 #include "platform/Application.h"
 #include "platform/Controls.h"
+#include "platform/PaintBox.h"
 #include "platform/Desktop.h"
 #include "platform/Pictures.h"
 #include "settings/Winifile.h"
@@ -246,7 +247,6 @@ void TForm1::Timer1Timer() {
     if (window.contains(p.x(), p.y())) {
       // Over its own window the magnifier would only magnify itself.
       PaintBox1->fill(palette().color(QPalette::Button));
-      PaintBox1->present();
       return;
     }
     CanvasBinding bound(*ScreenCanvas);

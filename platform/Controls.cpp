@@ -1,7 +1,6 @@
 #include "platform/Controls.h"
 
 #include <QMouseEvent>
-#include <QPainter>
 
 QFont pixelFont(const QString& face, int pixels, bool bold, bool italic, bool underline) {
   QFont font(face);
@@ -34,27 +33,4 @@ void Label::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
     onClick();
   QLabel::mouseReleaseEvent(event);
-}
-
-PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {
-  setAttribute(Qt::WA_OpaquePaintEvent);  // the frame covers every pixel: no erase, no flicker
-  setAttribute(Qt::WA_NoSystemBackground);
-}
-
-QImage& PaintBox::frame() {
-  if (frame_.size() != size()) {
-    frame_ = QImage(size(), QImage::Format_RGB32);
-    frame_.fill(palette().color(QPalette::Button));
-  }
-  return frame_;
-}
-
-void PaintBox::fill(const QColor& colour) { frame().fill(colour); }
-
-void PaintBox::present() { update(); }
-
-void PaintBox::paintEvent(QPaintEvent* event) {
-  QPainter painter(this);
-  const QImage& image = frame();
-  for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image, r);
 }

@@ -3,7 +3,6 @@
 #include <QColor>
 #include <QFont>
 #include <QFrame>
-#include <QImage>
 #include <QLabel>
 #include <functional>
 
@@ -36,23 +35,4 @@ class Label : public QLabel {
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
-// The view: the tick draws into its frame, and the frame is what every expose shows, so the
-// view never flickers and never shows what lay under it.
-class PaintBox : public QWidget {
- public:
-  explicit PaintBox(QWidget* parent);
-
-  // The image the widget shows, always of the widget's size (reallocated only on a resize).
-  QImage& frame();
-  void fill(const QColor& colour);
-  // Schedules the frame to be shown.
-  void present();
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QImage frame_;
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/Controls.h"
+#include "platform/PaintBox.h"
 
 void PixelCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) {
   // A zero-wide or zero-high source still shows its first column or row.
@@ -10,6 +10,10 @@ void PixelCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& de
                     source.top + std::max(source.height(), 1)};
   const Rect area = wanted.intersected(desktopBounds());
   const CapturedPixels pixels = area.isEmpty() ? CapturedPixels{nullptr, 0, area} : capture(area);
-  stretcher_.copy(pixels, source, view.frame(), dest);
-  view.present();
+  stretcher_.copy(pixels, source, target(view), dest);
+  present(view);
 }
+
+QImage& PixelCanvas::target(PaintBox& view) { return view.frame(); }
+
+void PixelCanvas::present(PaintBox& view) { view.present(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QImage>
+
 #include "platform/Desktop.h"
 #include "platform/Stretch.h"
 
@@ -14,6 +16,10 @@ class PixelCanvas : public ScreenCanvas {
   // Reads `area`, which lies inside desktopBounds() and is never empty. The pixels stay
   // valid until the next capture.
   virtual CapturedPixels capture(const Rect& area) = 0;
+  // The image the enlargement goes into, and how it reaches the screen: by default the
+  // view's own image, which Qt paints.
+  virtual QImage& target(PaintBox& view);
+  virtual void present(PaintBox& view);
 
  private:
   Stretcher stretcher_;

@@ -16,9 +16,10 @@ struct CapturedPixels {
 };
 
 // Index of the source pixel that destination pixel `d` of `destLength` shows when
-// `sourceLength` pixels are stretched over it (nearest neighbour, no blending).
+// `sourceLength` pixels are stretched over it: the one under the destination pixel's centre
+// (nearest neighbour, no blending), as the X server's RENDER samples too.
 constexpr int nearestSource(int d, int destLength, int sourceLength) {
-  return static_cast<int>(static_cast<long long>(d) * sourceLength / destLength);
+  return static_cast<int>((2LL * d + 1) * sourceLength / (2LL * destLength));
 }
 
 // Nearest-neighbour enlargement of a desktop rectangle into an image. Keeps its column and

@@ -17,8 +17,8 @@ QImage reference(const QImage& desktop, const Rect& source, QSize view) {
   const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
   for (int y = 0; y < view.height(); ++y)
     for (int x = 0; x < view.width(); ++x) {
-      const int sx = source.left + static_cast<int>(1LL * x * sw / view.width());
-      const int sy = source.top + static_cast<int>(1LL * y * sh / view.height());
+      const int sx = source.left + static_cast<int>((2LL * x + 1) * sw / (2 * view.width()));
+      const int sy = source.top + static_cast<int>((2LL * y + 1) * sh / (2 * view.height()));
       out.setPixel(x, y, desktop.rect().contains(sx, sy) ? desktop.pixel(sx, sy) : Black);
     }
   return out;
@@ -82,7 +82,9 @@ TEST(Stretcher, RandomRectanglesEqualThePlainEnlargement) {
 TEST(Stretcher, NearestSourceCoversEveryPixelOnce) {
   // Zoom 3 over 90 pixels: each source pixel three times, in order.
   for (int d = 0; d < 270; ++d) EXPECT_EQ(nearestSource(d, 270, 90), d / 3);
+  EXPECT_EQ(nearestSource(0, 270, 66), 0);
   EXPECT_EQ(nearestSource(269, 270, 66), 65) << "the last view pixel shows the last source pixel";
+  EXPECT_EQ(nearestSource(4, 278, 92), 1) << "centre of view pixel 4 lies over source pixel 1";
 }
 
 }  // namespace

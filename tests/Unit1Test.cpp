@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include "platform/Controls.h"
+#include "platform/PaintBox.h"
+#include "tests/Enlargement.h"
 #include "tests/Fakes.h"
 #include "tools/XSession.h"
 
@@ -38,18 +40,10 @@ class MainWindow : public ::testing::Test {
   // Every view pixel is the source pixel that nearest-neighbour enlargement of `source` puts
   // there; a message names the first one that is not.
   ::testing::AssertionResult showsSource(const QImage& view, const Rect& source) {
-    const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
-    const int screenWidth = desktop().picture.width();
-    for (int y = 0; y < view.height(); ++y)
-      for (int x = 0; x < view.width(); ++x) {
-        const QPoint want(source.left + x * sw / view.width(), source.top + y * sh / view.height());
-        const QPoint got = uniquePixelAt(view.pixel(x, y), screenWidth);
-        if (got != want)
-          return ::testing::AssertionFailure()
-                 << "view (" << x << "," << y << ") shows (" << got.x() << "," << got.y()
-                 << "), want (" << want.x() << "," << want.y() << ")";
-      }
-    return ::testing::AssertionSuccess();
+    const QString difference =
+        checkEnlargement(view, source, desktop().picture.width(), Match::Exact);
+    if (difference.isEmpty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << difference.toStdString();
   }
 
   ::testing::AssertionResult blank(const QImage& view) {

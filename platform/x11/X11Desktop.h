@@ -4,7 +4,13 @@
 
 #include "platform/Desktop.h"
 
+// How the desktop's canvases enlarge.
+enum class Drawing {
+  Fastest,     // on the X server with RENDER where it has it, else on this side
+  ClientSide,  // always on this side (the path for servers without RENDER)
+};
+
 // The desktop of the X display named by DISPLAY: pointer queries and root-window reads on a
-// connection of its own, monitors as Qt's screens report them (RandR).
+// connection of their own, monitors as Qt's screens report them (RandR).
 // Throws std::runtime_error when the display cannot be opened.
-std::unique_ptr<Desktop> createX11Desktop();
+std::unique_ptr<Desktop> createX11Desktop(Drawing drawing = Drawing::Fastest);
