@@ -45,6 +45,8 @@ class Desktop {
   // Monitor rectangles in root-window pixels, the primary monitor first; never empty.
   virtual const std::vector<Rect>& monitors() = 0;
   virtual std::unique_ptr<ScreenCanvas> createCanvas() = 0;
+  // Waits until the display has carried out everything asked of it so far.
+  virtual void sync() {}
 
   Rect primaryMonitor() { return monitors().front(); }
 };

@@ -24,6 +24,14 @@ void Stretcher::copy(const CapturedPixels& pixels, const Rect& source, QImage& i
     remap(columns_, dest.width(), sourceWidth);
     columnsFor_[0] = dest.width();
     columnsFor_[1] = sourceWidth;
+    runs_.clear();
+    for (int c : columns_) {
+      if (!runs_.empty() && runs_.back().source == c)
+        ++runs_.back().count;
+      else
+        runs_.push_back({c, 1});
+    }
+    oneToOne_ = sourceWidth == dest.width();
   }
   if (rowsFor_[0] != dest.height() || rowsFor_[1] != sourceHeight) {
     remap(rows_, dest.height(), sourceHeight);
@@ -55,7 +63,18 @@ void Stretcher::copy(const CapturedPixels& pixels, const Rect& source, QImage& i
         pixels.bits + static_cast<std::ptrdiff_t>(sourceY - area.top) * pixels.stride;
     const int* column = columns_.data() + (clip.left - dest.left);
     const int offset = source.left - area.left;
-    if (allColumnsCaptured) {
+    if (allColumnsCaptured && clip.left == dest.left && clip.right == dest.right) {
+      const std::uint32_t* from = in + offset;
+      if (oneToOne_) {
+        for (int x = 0; x < clip.width(); ++x) out[x] = from[x] | Opaque;
+      } else {
+        std::uint32_t* to = out;
+        for (const Run& run : runs_) {
+          const std::uint32_t v = from[run.source] | Opaque;
+          for (int k = 0; k < run.count; ++k) *to++ = v;
+        }
+      }
+    } else if (allColumnsCaptured) {
       for (int x = 0; x < clip.width(); ++x) out[x] = in[offset + column[x]] | Opaque;
     } else {
       for (int x = 0; x < clip.width(); ++x) {

@@ -33,7 +33,16 @@ class Stretcher {
  private:
   static void remap(std::vector<int>& map, int destLength, int sourceLength);
 
+  // Consecutive view columns that show the same source column, left to right: replicating a
+  // pixel `count` times is as cheap as copying it.
+  struct Run {
+    int source;
+    int count;
+  };
+
   std::vector<int> columns_;
+  std::vector<Run> runs_;
+  bool oneToOne_ = false;
   std::vector<int> rows_;
   int columnsFor_[2] = {-1, -1};
   int rowsFor_[2] = {-1, -1};

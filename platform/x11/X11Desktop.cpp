@@ -96,6 +96,11 @@ class X11Desktop final : public Desktop {
     return monitors_;
   }
 
+  void sync() override {
+    x11::Reply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(
+        display_.connection, xcb_get_input_focus(display_.connection), nullptr));
+  }
+
   std::unique_ptr<ScreenCanvas> createCanvas() override {
     if (drawing_ == Drawing::Fastest && display_.render) return x11::createRenderCanvas(display_);
     return x11::createPixelCanvas(display_);

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "app/Magnify.h"
+#include "platform/PaintBox.h"
+#include "platform/x11/X11Desktop.h"
+#include "tests/Enlargement.h"
+#include "tests/OnX.h"
+
+namespace {
+
+constexpr Rect Screen{0, 0, OnX::ScreenWidth, OnX::ScreenHeight};
+
+// A view window in the bottom-right corner, away from the sources the tests read.
+class View {
+ public:
+  explicit View(QSize size) : box(nullptr) {
+    box.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    box.setGeometry(QRect(QPoint(OnX::ScreenWidth - size.width(), OnX::ScreenHeight - size.height()),
+                          size));
+    box.show();
+    QApplication::processEvents();
+  }
+  QImage grab(Desktop& desktop) {
+    desktop.sync();
+    OnX::x->sync();
+    return OnX::x->grab(box.geometry());
+  }
+  PaintBox box;
+};
+
+class Canvas : public ::testing::TestWithParam<Drawing> {
+ protected:
+  Canvas() : desktop(createX11Desktop(GetParam())), canvas(desktop->createCanvas()) {}
+
+  // The same steps as a tick: the source around `p`, clamped, stretch-copied.
+  QImage tick(View& view, QPoint p, int zoom, Rect* source) {
+    const QSize s = view.box.size();
+    *source = sourceRect(p, s.width(), s.height(), zoom, Screen);
+    CanvasBinding bound(*canvas);
+    canvas->stretchCopy(*source, view.box, {0, 0, s.width(), s.height()});
+    return view.grab(*desktop);
+  }
+
+  Match expected(QSize view, const Rect& source) const {
+    if (GetParam() == Drawing::ClientSide) return Match::Exact;
+    const bool whole = view.width() % std::max(source.width(), 1) == 0 &&
+                       view.height() % std::max(source.height(), 1) == 0;
+    return whole ? Match::Exact : Match::Nearest;
+  }
+
+  std::unique_ptr<Desktop> desktop;
+  std::unique_ptr<ScreenCanvas> canvas;
+};
+
+TEST_P(Canvas, EveryZoomShowsTheSourceTheTickComputed) {
+  const QSize sizes[] = {{270, 186}, {271, 187}, {278, 213}, {97, 33}, {5, 40}, {1, 1}};
+  const QPoint points[] = {{200, 150}, {0, 0}, {3, 400}, {399, 2}};
+  for (QSize size : sizes) {
+    View view(size);
+    for (int zoom = 1; zoom <= 10; ++zoom)
+      for (QPoint p : points) {
+        Rect source;
+        const QImage shown = tick(view, p, zoom, &source);
+        const QString difference =
+            checkEnlargement(shown, source, OnX::ScreenWidth, expected(size, source));
+        ASSERT_TRUE(difference.isEmpty())
+            << size.width() << "x" << size.height() << " zoom " << zoom << " at " << p.x() << ","
+            << p.y() << ": " << difference.toStdString();
+      }
+  }
+}
+
+TEST_P(Canvas, SourceReachingOffTheScreenShowsBlackThere) {
+  View view({300, 200});
+  const Rect source{-10, -5, 290, 195};  // as wide as the view: one to one
+  CanvasBinding bound(*canvas);
+  canvas->stretchCopy(source, view.box, {0, 0, 300, 200});
+  const QImage shown = view.grab(*desktop);
+  EXPECT_EQ(shown.pixel(9, 50), 0xff000000u);
+  EXPECT_EQ(shown.pixel(50, 4), 0xff000000u);
+  EXPECT_EQ(uniquePixelAt(shown.pixel(10, 5), OnX::ScreenWidth), QPoint(0, 0));
+}
+
+TEST_P(Canvas, FillAndExposeRedrawTheLastPicture) {
+  View view({120, 80});
+  Rect source;
+  tick(view, {100, 100}, 2, &source);
+  const QColor face(212, 208, 200);
+  view.box.fill(face);
+  QImage shown = view.grab(*desktop);
+  EXPECT_EQ(shown.pixel(0, 0), face.rgb());
+  EXPECT_EQ(shown.pixel(119, 79), face.rgb());
+
+  tick(view, {100, 100}, 2, &source);
+  // Cover the view with another window, then uncover it: the expose redraws the copy.
+  {
+    QWidget cover;
+    cover.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    cover.setGeometry(view.box.geometry());
+    cover.show();
+    QApplication::processEvents();
+    OnX::x->sync();
+  }
+  for (int i = 0; i < 20; ++i) QApplication::processEvents(), sleepMs(10);
+  shown = view.grab(*desktop);
+  EXPECT_TRUE(checkEnlargement(shown, source, OnX::ScreenWidth, expected({120, 80}, source)).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(, Canvas, ::testing::Values(Drawing::Fastest, Drawing::ClientSide),
+                         [](const auto& info) {
+                           return info.param == Drawing::Fastest ? "render" : "clientSide";
+                         });
+
+}  // namespace

@@ -1,0 +1,24 @@
+// Tests of the X11 platform layer against a real X server: one Xvfb for the whole run, with
+// Qt on its xcb platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "tests/OnX.h"
+
+VirtualScreen* OnX::screen = nullptr;
+XSession* OnX::x = nullptr;
+
+int main(int argc, char** argv) {
+  VirtualScreen screen(OnX::ScreenWidth, OnX::ScreenHeight);
+  qputenv("DISPLAY", screen.display().toLocal8Bit());
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  QApplication app(argc, argv);
+  XSession x(screen.display());
+  x.setRootPicture(uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight));
+  OnX::screen = &screen;
+  OnX::x = &x;
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
