@@ -18,5 +18,9 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
 
+bench: build
+	@scripts/deps.sh bench
+	@$(BUILD)/vendrel_bench --program $(BUILD)/vendrel --benchmark_min_time=0.2
+
 clean:
 	rm -rf $(BUILD)

@@ -298,3 +298,9 @@ void TForm1::AboutItem1Click() {
 }
 
 void TForm1::contextMenuEvent(QContextMenuEvent* event) { PopupMenu1->popup(event->globalPos()); }
+
+void TForm1::showEvent(QShowEvent* event) {
+  TForm::showEvent(event);
+  // The first picture as soon as the window is up, not a timer interval later.
+  QTimer::singleShot(0, this, [this] { Timer1Timer(); });
+}

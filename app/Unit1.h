@@ -65,6 +65,7 @@ class TForm1 : public TForm {
   void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
   void FormClose() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void LoadSettings();

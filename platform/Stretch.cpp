@@ -7,6 +7,25 @@
 namespace {
 // QImage::Format_RGB32 wants the unused byte set; the server leaves it undefined.
 constexpr std::uint32_t Opaque = 0xff000000u;
+
+// One row, each source pixel written `Z` times: a fixed count lets the compiler unroll it.
+template <int Z>
+void replicate(const std::uint32_t* __restrict from, std::uint32_t* __restrict to, int pixels) {
+  for (int i = 0; i < pixels; ++i) {
+    const std::uint32_t v = from[i] | Opaque;
+    for (int k = 0; k < Z; ++k) to[i * Z + k] = v;
+  }
+}
+
+void copyRow(const std::uint32_t* __restrict from, std::uint32_t* __restrict to, int pixels) {
+  for (int i = 0; i < pixels; ++i) to[i] = from[i] | Opaque;
+}
+
+using RowFunction = void (*)(const std::uint32_t*, std::uint32_t*, int);
+constexpr RowFunction Replicators[] = {nullptr,         copyRow,        replicate<2>,
+                                       replicate<3>,    replicate<4>,   replicate<5>,
+                                       replicate<6>,    replicate<7>,   replicate<8>,
+                                       replicate<9>,    replicate<10>};
 }  // namespace
 
 void Stretcher::remap(std::vector<int>& map, int destLength, int sourceLength) {
@@ -31,7 +50,11 @@ void Stretcher::copy(const CapturedPixels& pixels, const Rect& source, QImage& i
       else
         runs_.push_back({c, 1});
     }
-    oneToOne_ = sourceWidth == dest.width();
+    // A whole zoom: every source column shown the same number of times.
+    const int zoom = dest.width() / sourceWidth;
+    wholeZoom_ = dest.width() % sourceWidth == 0 && zoom < static_cast<int>(std::size(Replicators))
+                     ? zoom
+                     : 0;
   }
   if (rowsFor_[0] != dest.height() || rowsFor_[1] != sourceHeight) {
     remap(rows_, dest.height(), sourceHeight);
@@ -65,8 +88,8 @@ void Stretcher::copy(const CapturedPixels& pixels, const Rect& source, QImage& i
     const int offset = source.left - area.left;
     if (allColumnsCaptured && clip.left == dest.left && clip.right == dest.right) {
       const std::uint32_t* from = in + offset;
-      if (oneToOne_) {
-        for (int x = 0; x < clip.width(); ++x) out[x] = from[x] | Opaque;
+      if (wholeZoom_) {
+        Replicators[wholeZoom_](from, out, sourceWidth);
       } else {
         std::uint32_t* to = out;
         for (const Run& run : runs_) {

@@ -42,7 +42,7 @@ class Stretcher {
 
   std::vector<int> columns_;
   std::vector<Run> runs_;
-  bool oneToOne_ = false;
+  int wholeZoom_ = 0;  // the zoom when the view is a whole multiple of the source, else 0
   std::vector<int> rows_;
   int columnsFor_[2] = {-1, -1};
   int rowsFor_[2] = {-1, -1};

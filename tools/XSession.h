@@ -36,6 +36,7 @@ class VirtualScreen {
   VirtualScreen(int width, int height);
   ~VirtualScreen();
   QString display() const { return display_; }
+  int serverPid() const { return server_->pid(); }
   // Starts openbox and waits until it manages the screen.
   void startWindowManager();
 

@@ -100,19 +100,27 @@ class RenderSurface final : public PaintBox::Surface {
       const xcb_rectangle_t all{0, 0, 0x7fff, 0x7fff};
       xcb_render_fill_rectangles(c_, XCB_RENDER_PICT_OP_SRC, picture_, colour_, 1, &all);
     } else if (last_ == Last::Copy && !dest_.isEmpty()) {
-      // The transform takes a view pixel's centre to the source: each view pixel samples one
-      // source pixel, the nearest, and the rectangle maps onto the whole view.
-      // (pixman samples a hair below the point: one unit of 16.16 makes up for it)
-      const xcb_render_transform_t t{scale(std::max(source_.width(), 1), dest_.width()), 0,
-                                     fixed(source_.left) + 1, 0,
-                                     scale(std::max(source_.height(), 1), dest_.height()),
-                                     fixed(source_.top) + 1, 0, 0, fixed(1)};
+      const int sw = std::max(source_.width(), 1), sh = std::max(source_.height(), 1);
+      xcb_render_transform_t t{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};
+      std::int16_t sx = 0, sy = 0;
+      if (sw == dest_.width() && sh == dest_.height()) {
+        // One to one: no transform at all, so the server takes its plain copy.
+        sx = static_cast<std::int16_t>(source_.left);
+        sy = static_cast<std::int16_t>(source_.top);
+      } else {
+        // The transform takes a view pixel's centre to the source: each view pixel samples one
+        // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
+        // samples a hair below the point: one unit of 16.16 makes up for it.)
+        t = {scale(sw, dest_.width()), 0, fixed(source_.left) + 1,
+             0, scale(sh, dest_.height()), fixed(source_.top) + 1,
+             0, 0, fixed(1)};
+      }
       if (std::memcmp(&t, &root_->transform, sizeof t) != 0) {
         xcb_render_set_picture_transform(c_, root_->id, t);
         root_->transform = t;
       }
       xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE,
-                           picture_, 0, 0, 0, 0, static_cast<std::int16_t>(dest_.left),
+                           picture_, sx, sy, 0, 0, static_cast<std::int16_t>(dest_.left),
                            static_cast<std::int16_t>(dest_.top),
                            static_cast<std::uint16_t>(dest_.width()),
                            static_cast<std::uint16_t>(dest_.height()));
@@ -149,6 +157,7 @@ class RenderCanvas final : public ScreenCanvas {
     root_ = std::make_shared<RootPicture>();
     root_->c = c;
     root_->id = xcb_generate_id(c);
+    root_->transform = {fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};  // as RENDER starts
     const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
     xcb_render_create_picture(c, root_->id, d.screen->root, formats_.root,
                               XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);

@@ -1,0 +1,322 @@
+// `make bench`: the cost of one tick against the machine's floor, and the real program's CPU,
+// memory and start-up beside xzoom's, all measured in one run on a virtual X server.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <unistd.h>
+#include <vector>
+
+#include "app/Magnify.h"
+#include "platform/PaintBox.h"
+#include "platform/Stretch.h"
+#include "platform/x11/X11Desktop.h"
+#include "tools/XSession.h"
+
+namespace {
+
+constexpr int ScreenWidth = 1920;
+constexpr int ScreenHeight = 1080;
+constexpr Rect Screen{0, 0, ScreenWidth, ScreenHeight};
+
+struct Case {
+  int width, height, zoom;
+};
+const Case Cases[] = {{270, 186, 3}, {1920, 1080, 1}, {1920, 1080, 3}, {1920, 1080, 4}, {1000, 700, 7}};
+
+XSession* session = nullptr;
+std::map<Drawing, std::unique_ptr<Desktop>> desktops;
+
+QString caseName(const Case& c) {
+  return QStringLiteral("%1x%2 z%3").arg(c.width).arg(c.height).arg(c.zoom);
+}
+
+// The view as the program has it: a native window the canvas draws on.
+std::unique_ptr<PaintBox> makeView(const Case& c) {
+  auto view = std::make_unique<PaintBox>(nullptr);
+  view->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+  view->setGeometry(ScreenWidth - c.width, ScreenHeight - c.height, c.width, c.height);
+  view->show();
+  QApplication::processEvents();
+  return view;
+}
+
+// One tick as the main window runs it: pointer, source rectangle, bind, stretch-copy, release;
+// then a round trip, so that the server's share of the work is inside the time.
+void tickOnce(Desktop& desktop, ScreenCanvas& canvas, PaintBox& view, const Case& c) {
+  const QPoint p = desktop.pointer();
+  const Rect source = sourceRect(p, c.width, c.height, c.zoom, clampArea(p, desktop.monitors()));
+  CanvasBinding bound(canvas);
+  canvas.stretchCopy(source, view, {0, 0, c.width, c.height});
+  desktop.sync();
+}
+
+void Tick(benchmark::State& state, Case c, Drawing drawing) {
+  Desktop& desktop = *desktops.at(drawing);
+  // As in the program: the view and the canvas are made once, and so are the server's and the
+  // shared memory's resources, at the first tick.
+  auto view = makeView(c);
+  auto canvas = desktop.createCanvas();
+  session->movePointer(700, 400);
+  tickOnce(desktop, *canvas, *view, c);
+  for (auto _ : state) tickOnce(desktop, *canvas, *view, c);
+  view.reset();
+  QApplication::processEvents();
+}
+
+void Memcpy(benchmark::State& state, Case c) {
+  const std::size_t bytes = static_cast<std::size_t>(c.width) * c.height * 4;
+  std::vector<char> from(bytes, 1), to(bytes);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), bytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// The client-side enlargement alone, memory to memory.
+void Enlarge(benchmark::State& state, Case c) {
+  const int sw = 2 * ((c.width / c.zoom) / 2), sh = 2 * ((c.height / c.zoom) / 2);
+  const QImage desktop = uniquePixelPicture(sw, sh);
+  QImage view(c.width, c.height, QImage::Format_RGB32);
+  const CapturedPixels pixels{reinterpret_cast<const std::uint32_t*>(desktop.constBits()), sw,
+                              {0, 0, sw, sh}};
+  Stretcher stretcher;
+  for (auto _ : state) {
+    stretcher.copy(pixels, {0, 0, sw, sh}, view, {0, 0, c.width, c.height});
+    benchmark::DoNotOptimize(view.constBits());
+  }
+}
+
+void RoundTrip(benchmark::State& state) {
+  Desktop& desktop = *desktops.at(Drawing::Fastest);
+  for (auto _ : state) benchmark::DoNotOptimize(desktop.pointer());
+}
+
+// Keeps the median of each benchmark's repetitions.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> medians;  // microseconds
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+        medians[r.run_name.function_name] = r.GetAdjustedRealTime();  // in microseconds
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+// ---- the real program ------------------------------------------------------------------------
+
+double cpuSeconds(int pid) {
+  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return 0;
+  const QByteArray stat = f.readAll();
+  const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+  return (fields[11].toDouble() + fields[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int peakRssKb(int pid) {
+  QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : f.readAll().split('\n'))
+    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').front().toInt();
+  return 0;
+}
+
+struct Usage {
+  double programPercent = 0, serverPercent = 0;
+  int rssKb = 0;
+  double firstFrameMs = -1;
+};
+
+// Moves the pointer about for `seconds` and measures what `pid` and the server spend.
+Usage measure(VirtualScreen& screen, XSession& x, int pid, double seconds, QRect pointerArea) {
+  const double program0 = pid > 0 ? cpuSeconds(pid) : 0, server0 = cpuSeconds(screen.serverPid());
+  const int steps = static_cast<int>(seconds * 1000 / 20);
+  for (int i = 0; i < steps; ++i) {
+    x.movePointer(pointerArea.x() + (i * 7) % pointerArea.width(),
+                  pointerArea.y() + (i * 3) % pointerArea.height());
+    sleepMs(20);
+  }
+  Usage u;
+  if (pid > 0) {
+    u.programPercent = (cpuSeconds(pid) - program0) / seconds * 100;
+    u.rssKb = peakRssKb(pid);
+  }
+  u.serverPercent = (cpuSeconds(screen.serverPid()) - server0) / seconds * 100;
+  return u;
+}
+
+// Milliseconds from start until the pixel at `at` shows the picture near `pointer`.
+double firstFrame(XSession& x, QPoint at, QPoint pointer, int screenWidth,
+                  const std::chrono::steady_clock::time_point& started) {
+  for (int i = 0; i < 5000; ++i) {
+    const QPoint shown = uniquePixelAt(x.grab(QRect(at, QSize(1, 1))).pixel(0, 0), screenWidth);
+    if ((shown - pointer).manhattanLength() <= 4)
+      return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    sleepMs(1);
+  }
+  return -1;
+}
+
+struct ProgramRun {
+  QString name;
+  Usage usage;
+};
+
+std::vector<ProgramRun> runPrograms(const QString& program, double seconds) {
+  std::vector<ProgramRun> out;
+  // Two full-HD screens stacked: the maximised window fills the top one and the pointer moves
+  // over the bottom one (over its own window the view would only be blanked).
+  VirtualScreen screen(ScreenWidth, 2 * ScreenHeight);
+  XSession x(screen.display());
+  x.setRootPicture(uniquePixelPicture(ScreenWidth, 2 * ScreenHeight));
+  const QStringList env{QStringLiteral("DISPLAY=") + screen.display()};
+  const QRect below(100, ScreenHeight + 100, 1600, 800);
+
+  x.movePointer(below.x(), below.y());
+  out.push_back({QStringLiteral("idle (pointer moving)"), measure(screen, x, 0, seconds, below)});
+
+  QTemporaryDir folder;
+  const QString exe = folder.filePath(QStringLiteral("vendrel"));
+  QFile::copy(program, exe);
+  QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
+
+  {  // the design size, as it opens with no settings
+    const QPoint pointer(300, ScreenHeight + 300);
+    x.movePointer(pointer.x(), pointer.y());
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess vendrel(exe, {}, env);
+    const double first = firstFrame(x, {ScreenWidth - 280 + 1 + 139, 39 + 1 + 106}, pointer,
+                                    ScreenWidth, started);
+    ProgramRun run{QStringLiteral("vendrel 270x186 z3"), measure(screen, x, vendrel.pid(), seconds, below)};
+    run.usage.firstFrameMs = first;
+    out.push_back(run);
+  }
+  {  // maximised: the whole top screen, zoom 1
+    QFile ini(folder.filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    ini.open(QIODevice::WriteOnly);
+    ini.write("[TrackBar]\r\nPosition=1\r\n[MainForm]\r\nLeft=0\r\nTop=0\r\nWidth=1920\r\nHeight=1080\r\n");
+    ini.close();
+    ChildProcess vendrel(exe, {}, env);
+    x.waitForWindow(QStringLiteral("Вендрел"), 10000);
+    out.push_back({QStringLiteral("vendrel 1918x995 z1"), measure(screen, x, vendrel.pid(), seconds, below)});
+  }
+  {  // xzoom at 270x186, zoom 3, its delay brought to 50 ms
+    ChildProcess xzoom(QStringLiteral("xzoom"),
+                       {QStringLiteral("-mag"), QStringLiteral("3"), QStringLiteral("-source"),
+                        QStringLiteral("90x62+300+%1").arg(ScreenHeight + 300)},
+                       env);
+    auto window = x.waitForWindow(QStringLiteral("xzoom"), 10000);
+    if (window) {
+      const QPoint inside = window->client.center();
+      x.movePointer(inside.x(), inside.y());  // with no window manager, keys go under the pointer
+      x.pressKeys({'d'});
+      x.pressKeys({'d'});
+      out.push_back({QStringLiteral("xzoom 270x186 z3"), measure(screen, x, xzoom.pid(), seconds, below)});
+    } else {
+      std::fprintf(stderr, "xzoom did not start: its figures are missing\n");
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QString program;
+  double seconds = 20;
+  std::vector<char*> args{argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--program") && i + 1 < argc)
+      program = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+      seconds = std::atof(argv[++i]);
+    else
+      args.push_back(argv[i]);
+  }
+  int benchArgc = static_cast<int>(args.size());
+
+  VirtualScreen screen(ScreenWidth, ScreenHeight);
+  qputenv("DISPLAY", screen.display().toLocal8Bit());
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  QApplication app(benchArgc, args.data());
+  XSession x(screen.display());
+  x.setRootPicture(uniquePixelPicture(ScreenWidth, ScreenHeight));
+  session = &x;
+  desktops[Drawing::Fastest] = createX11Desktop(Drawing::Fastest);
+  desktops[Drawing::ClientSide] = createX11Desktop(Drawing::ClientSide);
+
+  for (const Case& c : Cases) {
+    const std::string name = caseName(c).toStdString();
+    benchmark::RegisterBenchmark(("tick render " + name).c_str(), Tick, c, Drawing::Fastest)
+        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark(("tick client " + name).c_str(), Tick, c, Drawing::ClientSide)
+        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark(("enlarge " + name).c_str(), Enlarge, c)
+        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark(("memcpy " + name).c_str(), Memcpy, c)
+        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+  }
+  benchmark::RegisterBenchmark("round trip", RoundTrip)
+      ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+
+  benchmark::Initialize(&benchArgc, args.data());
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  auto& m = reporter.medians;
+
+  const double roundTrip = m["round trip"];
+  std::printf("\nMedian tick against the floor (a pointer round trip %.1f us plus a memcpy of the view):\n",
+              roundTrip);
+  std::printf("%-18s %12s %12s %12s %12s %8s %8s\n", "case", "render us", "client us", "memcpy us",
+              "floor us", "render", "client");
+  for (const Case& c : Cases) {
+    const std::string name = caseName(c).toStdString();
+    const double floor = roundTrip + m["memcpy " + name];
+    std::printf("%-18s %12.1f %12.1f %12.1f %12.1f %7.2fx %7.2fx\n", name.c_str(),
+                m["tick render " + name], m["tick client " + name], m["memcpy " + name], floor,
+                m["tick render " + name] / floor, m["tick client " + name] / floor);
+  }
+  const Case& design = Cases[0];
+  const std::string designName = caseName(design).toStdString();
+  std::printf("\nBars: %s against two round trips plus a memcpy: %.2fx (bar 2x)\n", designName.c_str(),
+              m["tick render " + designName] / (2 * roundTrip + m["memcpy " + designName]));
+  for (const Case& c : Cases)
+    if (c.width == ScreenWidth) {
+      const std::string name = caseName(c).toStdString();
+      std::printf("      %s against a memcpy of the frame: %.2fx (bar %dx)\n", name.c_str(),
+                  m["tick render " + name] / m["memcpy " + name], c.zoom == 1 ? 5 : 3);
+    }
+
+  if (!program.isEmpty()) {
+    std::printf("\nThe real program, %.0f s each, on a virtual server with the pointer moving:\n", seconds);
+    const auto runs = runPrograms(program, seconds);
+    const double idleServer = runs.front().usage.serverPercent;
+    std::printf("%-22s %10s %10s %12s %9s %12s\n", "run", "program %", "server %", "together %",
+                "RSS MB", "first frame");
+    for (const ProgramRun& r : runs) {
+      const double server = r.usage.serverPercent - (&r == &runs.front() ? 0 : idleServer);
+      std::printf("%-22s %10.2f %10.2f %12.2f %9.1f %12s\n", r.name.toLocal8Bit().constData(),
+                  r.usage.programPercent, server, r.usage.programPercent + server,
+                  r.usage.rssKb / 1024.0,
+                  r.usage.firstFrameMs >= 0 ? QStringLiteral("%1 ms").arg(r.usage.firstFrameMs, 0, 'f', 0).toLocal8Bit().constData() : "-");
+    }
+  }
+
+  std::printf("\n");
+  for (const Case& c : Cases) {
+    const std::string name = caseName(c).toStdString();
+    const double floor = roundTrip + m["memcpy " + name];
+    std::printf("tick/floor %dx%d z%d = %.2f\n", c.width, c.height, c.zoom,
+                m["tick render " + name] / floor);
+  }
+  return 0;
+}
