@@ -29,8 +29,12 @@ class GuardOnX : public Magnifier, public ::testing::WithParamInterface<bool> {
 TEST_P(GuardOnX, SecondCopyBringsTheFirstForwardAndEnds) {
   start({.windowManager = withWindowManager()});
   if (withWindowManager()) {
-    x->minimize(window.id);
-    ASSERT_TRUE(waitFor([&] { return magnifierWindows().empty(); })) << "not minimised";
+    // Asked again until it takes: the window manager may still be setting the window up.
+    ASSERT_TRUE(waitFor([&] {
+      x->minimize(window.id);
+      sleepMs(100);
+      return magnifierWindows().empty();
+    })) << "not minimised";
   }
   const auto started = std::chrono::steady_clock::now();
   auto second = launch();
