@@ -1,7 +1,8 @@
 # The two Quick-start commands, and the build they share.
 BUILD ?= build
+PREFIX ?= $(HOME)/.local
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench install uninstall clean
 
 all: build
 
@@ -21,6 +22,12 @@ test: build
 bench: build
 	@scripts/deps.sh bench
 	@$(BUILD)/vendrel_bench --program $(BUILD)/vendrel --benchmark_min_time=0.2
+
+install: build
+	@scripts/install.sh install $(BUILD) $(PREFIX)
+
+uninstall:
+	@scripts/install.sh uninstall $(BUILD) $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)

@@ -9,6 +9,7 @@ packages=(
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-render0-dev libxcb-xtest0-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth openbox fonts-dejavu-core
+  desktop-file-utils appstream
 )
 # `make bench` measures the peer magnifier beside this one.
 if [[ "${1:-}" == bench ]]; then packages+=(xzoom); fi

@@ -14,7 +14,7 @@
 class ChildProcess {
  public:
   ChildProcess(const QString& program, const QStringList& arguments,
-               const QStringList& environment = {});
+               const QStringList& environment = {}, bool quiet = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
