@@ -10,8 +10,7 @@ case "$action" in
   install)
     cmake --install "$build" --prefix "$prefix"
     # What was installed, kept beside the program so that uninstall needs no build folder.
-    cp "$build/install_manifest.txt" "$manifest"
-    echo "$manifest" >> "$manifest"
+    { cat "$build/install_manifest.txt"; echo; echo "$manifest"; } | grep -v '^$' > "$manifest"
     echo "Installed in $prefix: run 'vendrel' ($prefix/bin on your PATH) or find Вендрел in the menu."
     ;;
   uninstall)

@@ -7,21 +7,30 @@
 
 
 
-void Magnifier::start(const Options& options) {
-  ASSERT_TRUE(folder_.isValid());
-  const QString exe = folder_.filePath(QStringLiteral("vendrel"));
-  ASSERT_TRUE(QFile::copy(QStringLiteral(VENDREL_BINARY), exe));
-  ASSERT_TRUE(QDir(folder_.path()).mkdir(QStringLiteral("Vendrel")));
+void Magnifier::startServer(const Options& options) {
   width_ = options.width;
   screen = std::make_unique<VirtualScreen>(options.width, options.height);
   if (options.windowManager) screen->startWindowManager();
   x = std::make_unique<XSession>(screen->display());
   x->setRootPicture(uniquePixelPicture(options.width, options.height));
   x->movePointer(10, options.height - 10);
-  program = launch();
+}
+
+::testing::AssertionResult Magnifier::waitForMagnifier() {
   auto shown = x->waitForWindow(QStringLiteral("Вендрел (x"), 10000);
-  ASSERT_TRUE(shown) << "the magnifier window did not appear";
+  if (!shown) return ::testing::AssertionFailure() << "the magnifier window did not appear";
   window = *shown;
+  return ::testing::AssertionSuccess();
+}
+
+void Magnifier::start(const Options& options) {
+  ASSERT_TRUE(folder_.isValid());
+  const QString exe = folder_.filePath(QStringLiteral("vendrel"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(VENDREL_BINARY), exe));
+  ASSERT_TRUE(QDir(folder_.path()).mkdir(QStringLiteral("Vendrel")));
+  startServer(options);
+  program = launch();
+  ASSERT_TRUE(waitForMagnifier());
 }
 
 std::unique_ptr<ChildProcess> Magnifier::launch() {

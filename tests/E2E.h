@@ -19,6 +19,10 @@ class Magnifier : public ::testing::Test {
   };
   void start(const Options& options);
   void start() { start(Options{}); }
+  // The server alone (and the window manager), over the picture; no program yet.
+  void startServer(const Options& options);
+  // Waits for a magnifier window to show up and takes it as `window`.
+  ::testing::AssertionResult waitForMagnifier();
 
   // Starts one more copy of the program from the same folder.
   std::unique_ptr<ChildProcess> launch();

@@ -375,6 +375,10 @@ void XSession::minimize(std::uint32_t client) {
   sync();
 }
 
+bool XSession::hasProperty(std::uint32_t window, const char* name) {
+  return d_->hasProperty(window, d_->atom(name));
+}
+
 bool XSession::windowManagerRunning() {
   // A window manager owns the WM_S0 selection while it manages screen 0.
   auto* owner = xcb_get_selection_owner_reply(

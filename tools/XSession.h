@@ -87,6 +87,8 @@ class XSession {
   // The first viewable top-level whose title starts with `prefix`, waiting up to `ms`.
   std::optional<WindowInfo> waitForWindow(const QString& prefix, int ms);
   bool windowManagerRunning();
+  // Whether the window carries the property (by name), of any type.
+  bool hasProperty(std::uint32_t window, const char* name);
   void sync();
 
  private:

@@ -59,9 +59,9 @@ X11Application::X11Application(int& argc, char** argv) {
   qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   qunsetenv("QT_SCALE_FACTOR");
   qunsetenv("QT_SCREEN_SCALE_FACTORS");
-  // WM_CLASS "vendrel", "Vendrel", whatever the file is called: what the desktop entry's
+  // WM_CLASS class "Vendrel" whatever the file is called: what the desktop entry's
   // StartupWMClass names.
-  QCoreApplication::setApplicationName(QStringLiteral("vendrel"));
+  QCoreApplication::setApplicationName(QStringLiteral("Vendrel"));
   qt_ = std::make_unique<GuardedApplication>(argc, argv, *this);
   QApplication::setWindowIcon(applicationIcon());
   setExeName(QCoreApplication::applicationFilePath());
