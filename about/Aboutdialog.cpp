@@ -79,7 +79,7 @@ TAboutDialog1::TAboutDialog1(QWidget* owner, Application& application)
   setFixedSize(265, 425);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, palette.color(QPalette::Button));  // clBtnFace
-  palette.setColor(QPalette::WindowText, Qt::black);                   // clWindowText
+  palette.setColor(QPalette::WindowText, Qt::black);                    // clWindowText
   setPalette(palette);
   setFont(pixelFont(DialogFont, 13));
   setKeyPreview(true);

@@ -8,26 +8,29 @@ Rect clampArea(QPoint point, const std::vector<Rect>& monitors) {
   return monitors.front();
 }
 
+namespace {
+
+// Moves the span [low, high), 2 x half long, inside [areaLow, areaHigh): the low edge first,
+// then the high one, so a span longer than the area ends up at its high edge.
+void clampSpan(int& low, int& high, int half, int areaLow, int areaHigh) {
+  if (low < areaLow) {
+    low = areaLow;
+    high = areaLow + 2 * half;
+  }
+  if (high > areaHigh) {
+    high = areaHigh;
+    low = areaHigh - 2 * half;
+  }
+}
+
+}  // namespace
+
 Rect sourceRect(QPoint point, int viewWidth, int viewHeight, int zoom, const Rect& area) {
   const int halfW = (viewWidth / zoom) / 2;
   const int halfH = (viewHeight / zoom) / 2;
   Rect s{point.x() - halfW, point.y() - halfH, point.x() + halfW, point.y() + halfH};
-  if (s.left < area.left) {
-    s.left = area.left;
-    s.right = area.left + 2 * halfW;
-  }
-  if (s.right > area.right) {
-    s.right = area.right;
-    s.left = area.right - 2 * halfW;
-  }
-  if (s.top < area.top) {
-    s.top = area.top;
-    s.bottom = area.top + 2 * halfH;
-  }
-  if (s.bottom > area.bottom) {
-    s.bottom = area.bottom;
-    s.top = area.bottom - 2 * halfH;
-  }
+  clampSpan(s.left, s.right, halfW, area.left, area.right);
+  clampSpan(s.top, s.bottom, halfH, area.top, area.bottom);
   return s;
 }
 
@@ -40,4 +43,6 @@ QPoint trackedPoint(bool frozen, QPoint& frozenPoint, QPoint pointer, int noPosi
   return frozenPoint;
 }
 
-bool isFreezeKey(int key, bool ctrlHeld) { return ctrlHeld && key == vk::Insert; }
+bool isFreezeKey(int key, bool ctrlHeld) {
+  return ctrlHeld && key == vk::Insert;
+}

@@ -3,7 +3,9 @@
 namespace {
 
 // The folder part of a path, with its trailing separator.
-QString folderOf(const QString& path) { return path.left(path.lastIndexOf(u'/') + 1); }
+QString folderOf(const QString& path) {
+  return path.left(path.lastIndexOf(u'/') + 1);
+}
 
 }  // namespace
 

@@ -1,8 +1,12 @@
 #include "app/Placement.h"
 
-int clampedLeft(int left, const Rect& screen) { return left < screen.left ? screen.left : left; }
+int clampedLeft(int left, const Rect& screen) {
+  return left < screen.left ? screen.left : left;
+}
 
-int clampedTop(int top, const Rect& screen) { return top < screen.top ? screen.top : top; }
+int clampedTop(int top, const Rect& screen) {
+  return top < screen.top ? screen.top : top;
+}
 
 int clampedWidth(int width, const Rect& screen) {
   return width > screen.width() ? screen.width() : width;

@@ -3,8 +3,8 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QMenu>
+#include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -16,8 +16,8 @@
 #include "app/Placement.h"
 #include "platform/Application.h"
 #include "platform/Controls.h"
-#include "platform/PaintBox.h"
 #include "platform/Desktop.h"
+#include "platform/PaintBox.h"
 #include "platform/Pictures.h"
 #include "settings/Winifile.h"
 
@@ -34,8 +34,7 @@ const QString FormFont = QStringLiteral("MS Sans Serif");
 
 }  // namespace
 
-TForm1::TForm1(Application& owner)
-    : TForm(nullptr, Qt::WindowStaysOnTopHint), Owner(owner) {
+TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), Owner(owner) {
   // The window and its components, parent before children, as designed.
   setBounds({975, 39, 280, 298});
   QPalette palette = this->palette();
@@ -207,9 +206,9 @@ void TForm1::LoadSettings() {
   if (onScreen.y() != Top()) setTop(onScreen.y());
 
   bool visible = true;
-  ini.LastResult = ini.ReadParam(IniFileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
-                                 ptBool, &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible,
-                                 false);
+  ini.LastResult =
+      ini.ReadParam(IniFileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"), ptBool,
+                    &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible, false);
   ScalePanelVisibleItem1->setChecked(visible);
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
 }
@@ -227,9 +226,9 @@ void TForm1::SaveSettings() {
   write("MainForm", "Top", b.y());
   write("MainForm", "Width", b.width());
   write("MainForm", "Height", b.height());
-  ini.LastResult = ini.WriteParam(IniFileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
-                                  ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue,
-                                  ScalePanelVisibleItem1->isChecked(), false);
+  ini.LastResult = ini.WriteParam(IniFileName, QStringLiteral("ScalePanel"),
+                                  QStringLiteral("Visible"), ptBool, &ini.StrValue, ini.FloatValue,
+                                  ini.IntValue, ScalePanelVisibleItem1->isChecked(), false);
 }
 
 void TForm1::Timer1Timer() {
@@ -267,17 +266,25 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
   UpdateStatus();
 }
 
-void TForm1::UpdateStatus() { StatusPanel1->setText(statusText(Frozen)); }
+void TForm1::UpdateStatus() {
+  StatusPanel1->setText(statusText(Frozen));
+}
 
-void TForm1::UpdateCaption() { setWindowTitle(captionText(AppTitle, TrackBar1->value())); }
+void TForm1::UpdateCaption() {
+  setWindowTitle(captionText(AppTitle, TrackBar1->value()));
+}
 
-void TForm1::PlusImage1MouseDown(Qt::MouseButton) { TrackBar1->setValue(TrackBar1->value() + 1); }
+void TForm1::PlusImage1MouseDown(Qt::MouseButton) {
+  TrackBar1->setValue(TrackBar1->value() + 1);
+}
 
 void TForm1::MinusImage1MouseDown(Qt::MouseButton) {
   TrackBar1->setValue(TrackBar1->value() - 1);
 }
 
-void TForm1::TrackBar1Change() { UpdateCaption(); }
+void TForm1::TrackBar1Change() {
+  UpdateCaption();
+}
 
 void TForm1::ScalePanelVisibleItem1Click() {
   ScalePanelVisibleItem1->setChecked(!ScalePanelVisibleItem1->isChecked());
@@ -297,7 +304,9 @@ void TForm1::AboutItem1Click() {
   dialog.ShowModal();
 }
 
-void TForm1::contextMenuEvent(QContextMenuEvent* event) { PopupMenu1->popup(event->globalPos()); }
+void TForm1::contextMenuEvent(QContextMenuEvent* event) {
+  PopupMenu1->popup(event->globalPos());
+}
 
 void TForm1::showEvent(QShowEvent* event) {
   TForm::showEvent(event);

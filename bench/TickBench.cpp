@@ -2,6 +2,7 @@
 // memory and start-up beside xzoom's, all measured in one run on a virtual X server.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <unistd.h>
 #include <vector>
 
 #include "app/Magnify.h"
@@ -28,7 +28,8 @@ constexpr Rect Screen{0, 0, ScreenWidth, ScreenHeight};
 struct Case {
   int width, height, zoom;
 };
-const Case Cases[] = {{270, 186, 3}, {1920, 1080, 1}, {1920, 1080, 3}, {1920, 1080, 4}, {1000, 700, 7}};
+const Case Cases[] = {
+    {270, 186, 3}, {1920, 1080, 1}, {1920, 1080, 3}, {1920, 1080, 4}, {1000, 700, 7}};
 
 XSession* session = nullptr;
 std::map<Drawing, std::unique_ptr<Desktop>> desktops;
@@ -85,8 +86,8 @@ void Enlarge(benchmark::State& state, Case c) {
   const int sw = 2 * ((c.width / c.zoom) / 2), sh = 2 * ((c.height / c.zoom) / 2);
   const QImage desktop = uniquePixelPicture(sw, sh);
   QImage view(c.width, c.height, QImage::Format_RGB32);
-  const CapturedPixels pixels{reinterpret_cast<const std::uint32_t*>(desktop.constBits()), sw,
-                              {0, 0, sw, sh}};
+  const CapturedPixels pixels{
+      reinterpret_cast<const std::uint32_t*>(desktop.constBits()), sw, {0, 0, sw, sh}};
   Stretcher stretcher;
   for (auto _ : state) {
     stretcher.copy(pixels, {0, 0, sw, sh}, view, {0, 0, c.width, c.height});
@@ -163,7 +164,8 @@ double firstFrame(XSession& x, QPoint at, QPoint pointer, int screenWidth,
   for (int i = 0; i < 5000; ++i) {
     const QPoint shown = uniquePixelAt(x.grab(QRect(at, QSize(1, 1))).pixel(0, 0), screenWidth);
     if ((shown - pointer).manhattanLength() <= 4)
-      return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+      return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+          .count();
     sleepMs(1);
   }
   return -1;
@@ -197,20 +199,24 @@ std::vector<ProgramRun> runPrograms(const QString& program, double seconds) {
     x.movePointer(pointer.x(), pointer.y());
     const auto started = std::chrono::steady_clock::now();
     ChildProcess vendrel(exe, {}, env);
-    const double first = firstFrame(x, {ScreenWidth - 280 + 1 + 139, 39 + 1 + 106}, pointer,
-                                    ScreenWidth, started);
-    ProgramRun run{QStringLiteral("vendrel 270x186 z3"), measure(screen, x, vendrel.pid(), seconds, below)};
+    const double first =
+        firstFrame(x, {ScreenWidth - 280 + 1 + 139, 39 + 1 + 106}, pointer, ScreenWidth, started);
+    ProgramRun run{QStringLiteral("vendrel 270x186 z3"),
+                   measure(screen, x, vendrel.pid(), seconds, below)};
     run.usage.firstFrameMs = first;
     out.push_back(run);
   }
   {  // maximised: the whole top screen, zoom 1
     QFile ini(folder.filePath(QStringLiteral("Vendrel/Vendrel.ini")));
     ini.open(QIODevice::WriteOnly);
-    ini.write("[TrackBar]\r\nPosition=1\r\n[MainForm]\r\nLeft=0\r\nTop=0\r\nWidth=1920\r\nHeight=1080\r\n");
+    ini.write(
+        "[TrackBar]\r\nPosition=1\r\n[MainForm]\r\nLeft=0\r\nTop=0\r\nWidth=1920\r\nHeight="
+        "1080\r\n");
     ini.close();
     ChildProcess vendrel(exe, {}, env);
     x.waitForWindow(QStringLiteral("Вендрел"), 10000);
-    out.push_back({QStringLiteral("vendrel 1918x995 z1"), measure(screen, x, vendrel.pid(), seconds, below)});
+    out.push_back(
+        {QStringLiteral("vendrel 1918x995 z1"), measure(screen, x, vendrel.pid(), seconds, below)});
   }
   {  // xzoom at 270x186, zoom 3, its delay brought to 50 ms
     ChildProcess xzoom(QStringLiteral("xzoom"),
@@ -223,7 +229,8 @@ std::vector<ProgramRun> runPrograms(const QString& program, double seconds) {
       x.movePointer(inside.x(), inside.y());  // with no window manager, keys go under the pointer
       x.pressKeys({'d'});
       x.pressKeys({'d'});
-      out.push_back({QStringLiteral("xzoom 270x186 z3"), measure(screen, x, xzoom.pid(), seconds, below)});
+      out.push_back(
+          {QStringLiteral("xzoom 270x186 z3"), measure(screen, x, xzoom.pid(), seconds, below)});
     } else {
       std::fprintf(stderr, "xzoom did not start: its figures are missing\n");
     }
@@ -261,16 +268,26 @@ int main(int argc, char** argv) {
   for (const Case& c : Cases) {
     const std::string name = caseName(c).toStdString();
     benchmark::RegisterBenchmark(("tick render " + name).c_str(), Tick, c, Drawing::Fastest)
-        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(7)
+        ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark(("tick client " + name).c_str(), Tick, c, Drawing::ClientSide)
-        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(7)
+        ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark(("enlarge " + name).c_str(), Enlarge, c)
-        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(7)
+        ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark(("memcpy " + name).c_str(), Memcpy, c)
-        ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(7)
+        ->ReportAggregatesOnly(true);
   }
   benchmark::RegisterBenchmark("round trip", RoundTrip)
-      ->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+      ->Unit(benchmark::kMicrosecond)
+      ->Repetitions(7)
+      ->ReportAggregatesOnly(true);
 
   benchmark::Initialize(&benchArgc, args.data());
   MedianReporter reporter;
@@ -278,8 +295,9 @@ int main(int argc, char** argv) {
   auto& m = reporter.medians;
 
   const double roundTrip = m["round trip"];
-  std::printf("\nMedian tick against the floor (a pointer round trip %.1f us plus a memcpy of the view):\n",
-              roundTrip);
+  std::printf(
+      "\nMedian tick against the floor (a pointer round trip %.1f us plus a memcpy of the view):\n",
+      roundTrip);
   std::printf("%-18s %12s %12s %12s %12s %8s %8s\n", "case", "render us", "client us", "memcpy us",
               "floor us", "render", "client");
   for (const Case& c : Cases) {
@@ -291,7 +309,8 @@ int main(int argc, char** argv) {
   }
   const Case& design = Cases[0];
   const std::string designName = caseName(design).toStdString();
-  std::printf("\nBars: %s against two round trips plus a memcpy: %.2fx (bar 2x)\n", designName.c_str(),
+  std::printf("\nBars: %s against two round trips plus a memcpy: %.2fx (bar 2x)\n",
+              designName.c_str(),
               m["tick render " + designName] / (2 * roundTrip + m["memcpy " + designName]));
   for (const Case& c : Cases)
     if (c.width == ScreenWidth) {
@@ -301,7 +320,8 @@ int main(int argc, char** argv) {
     }
 
   if (!program.isEmpty()) {
-    std::printf("\nThe real program, %.0f s each, on a virtual server with the pointer moving:\n", seconds);
+    std::printf("\nThe real program, %.0f s each, on a virtual server with the pointer moving:\n",
+                seconds);
     const auto runs = runPrograms(program, seconds);
     const double idleServer = runs.front().usage.serverPercent;
     std::printf("%-22s %10s %10s %12s %9s %12s\n", "run", "program %", "server %", "together %",
@@ -311,7 +331,11 @@ int main(int argc, char** argv) {
       std::printf("%-22s %10.2f %10.2f %12.2f %9.1f %12s\n", r.name.toLocal8Bit().constData(),
                   r.usage.programPercent, server, r.usage.programPercent + server,
                   r.usage.rssKb / 1024.0,
-                  r.usage.firstFrameMs >= 0 ? QStringLiteral("%1 ms").arg(r.usage.firstFrameMs, 0, 'f', 0).toLocal8Bit().constData() : "-");
+                  r.usage.firstFrameMs >= 0 ? QStringLiteral("%1 ms")
+                                                  .arg(r.usage.firstFrameMs, 0, 'f', 0)
+                                                  .toLocal8Bit()
+                                                  .constData()
+                                            : "-");
     }
   }
 

@@ -36,7 +36,9 @@ void Application::bringForward() {
   mainForm_->activateWindow();
 }
 
-bool Application::minimized() const { return mainForm_ && mainForm_->isMinimized(); }
+bool Application::minimized() const {
+  return mainForm_ && mainForm_->isMinimized();
+}
 
 void Application::showException(const QString& message) const {
   if (!qApp) {

@@ -82,4 +82,3 @@ class Application {
   bool terminated_ = false;
   bool running_ = false;
 };
-

@@ -14,8 +14,7 @@ QFont pixelFont(const QString& face, int pixels, bool bold, bool italic, bool un
 
 QFrame* makePanel(QWidget* parent, const QColor& colour, Bevel bevel) {
   auto* panel = new QFrame(parent);
-  panel->setFrameStyle(QFrame::Panel |
-                       (bevel == Bevel::Raised ? QFrame::Raised : QFrame::Sunken));
+  panel->setFrameStyle(QFrame::Panel | (bevel == Bevel::Raised ? QFrame::Raised : QFrame::Sunken));
   panel->setLineWidth(1);
   QPalette palette = panel->palette();
   palette.setColor(QPalette::Window, colour);

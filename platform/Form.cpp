@@ -7,9 +7,12 @@
 
 int virtualKey(int qtKey) {
   switch (qtKey) {
-    case Qt::Key_Escape: return vk::Escape;
-    case Qt::Key_Insert: return vk::Insert;
-    default: break;
+    case Qt::Key_Escape:
+      return vk::Escape;
+    case Qt::Key_Insert:
+      return vk::Insert;
+    default:
+      break;
   }
   if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
     return qtKey;
@@ -18,7 +21,9 @@ int virtualKey(int qtKey) {
 
 TForm::TForm(QWidget* parent, Qt::WindowFlags flags) : QWidget(parent, flags | Qt::Window) {}
 
-TForm::~TForm() { setKeyPreview(false); }
+TForm::~TForm() {
+  setKeyPreview(false);
+}
 
 QMargins TForm::frame() const {
   const QRect outer = frameGeometry();
@@ -27,7 +32,9 @@ QMargins TForm::frame() const {
           outer.bottom() - inner.bottom()};
 }
 
-QRect TForm::bounds() const { return frameGeometry(); }
+QRect TForm::bounds() const {
+  return frameGeometry();
+}
 
 void TForm::setBounds(const QRect& outer) {
   const QMargins m = frame();

@@ -2,8 +2,8 @@
 
 #include <QMargins>
 #include <QRect>
-#include <optional>
 #include <QWidget>
+#include <optional>
 
 // Virtual key codes the handlers compare with.
 namespace vk {

@@ -17,11 +17,17 @@ QByteArray content(const QByteArray& line) {
   return line.left(n);
 }
 
-bool endsLine(const QByteArray& line) { return line.endsWith('\n'); }
+bool endsLine(const QByteArray& line) {
+  return line.endsWith('\n');
+}
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool sameName(const QByteArray& a, const QByteArray& b) { return sameIgnoringAsciiCase(a, b); }
+bool sameName(const QByteArray& a, const QByteArray& b) {
+  return sameIgnoringAsciiCase(a, b);
+}
 
 std::optional<QByteArray> sectionName(const QByteArray& trimmed) {
   if (!trimmed.startsWith('[')) return std::nullopt;
@@ -175,8 +181,7 @@ bool IniFile::readBool(const QByteArray& section, const QByteArray& key, bool fa
   return number ? *number != 0 : fallback;
 }
 
-double IniFile::readFloat(const QByteArray& section, const QByteArray& key,
-                          double fallback) const {
+double IniFile::readFloat(const QByteArray& section, const QByteArray& key, double fallback) const {
   const auto text = value(section, key);
   if (!text) return fallback;
   return parseIniFloat(*text, userDecimalPoint()).value_or(fallback);

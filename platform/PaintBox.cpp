@@ -27,7 +27,9 @@ void PaintBox::fill(const QColor& colour) {
   present();
 }
 
-void PaintBox::present() { update(); }
+void PaintBox::present() {
+  update();
+}
 
 void PaintBox::setSurface(std::unique_ptr<Surface> surface) {
   surface_ = std::move(surface);

@@ -14,6 +14,7 @@ QPixmap picture(const QString& resource, int width, int height) {
 
 QIcon applicationIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48}) icon.addPixmap(picture(QStringLiteral(":/vendrel.svg"), size, size));
+  for (int size : {16, 32, 48})
+    icon.addPixmap(picture(QStringLiteral(":/vendrel.svg"), size, size));
   return icon;
 }

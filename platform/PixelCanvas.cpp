@@ -14,6 +14,10 @@ void PixelCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& de
   present(view);
 }
 
-QImage& PixelCanvas::target(PaintBox& view) { return view.frame(); }
+QImage& PixelCanvas::target(PaintBox& view) {
+  return view.frame();
+}
 
-void PixelCanvas::present(PaintBox& view) { view.present(); }
+void PixelCanvas::present(PaintBox& view) {
+  view.present();
+}

@@ -22,10 +22,9 @@ void copyRow(const std::uint32_t* __restrict from, std::uint32_t* __restrict to,
 }
 
 using RowFunction = void (*)(const std::uint32_t*, std::uint32_t*, int);
-constexpr RowFunction Replicators[] = {nullptr,         copyRow,        replicate<2>,
-                                       replicate<3>,    replicate<4>,   replicate<5>,
-                                       replicate<6>,    replicate<7>,   replicate<8>,
-                                       replicate<9>,    replicate<10>};
+constexpr RowFunction Replicators[] = {nullptr,      copyRow,      replicate<2>, replicate<3>,
+                                       replicate<4>, replicate<5>, replicate<6>, replicate<7>,
+                                       replicate<8>, replicate<9>, replicate<10>};
 }  // namespace
 
 void Stretcher::remap(std::vector<int>& map, int destLength, int sourceLength) {

@@ -13,11 +13,20 @@ bool WIniFile::ReadParam(const QString& FileName, const QString& Section, const 
     const QByteArray section = Section.toUtf8(), key = Key.toUtf8();
     if (!ini.sectionExists(section) || !ini.valueExists(section, key)) return false;
     switch (Type) {
-      case ptString: *S = ini.readString(section, key, *S); break;
-      case ptFloat: *F = ini.readFloat(section, key, *F); break;
-      case ptInteger: *I = ini.readInteger(section, key, *I); break;
-      case ptBool: *B = ini.readBool(section, key, *B); break;
-      default: break;  // an unknown kind touches no holder
+      case ptString:
+        *S = ini.readString(section, key, *S);
+        break;
+      case ptFloat:
+        *F = ini.readFloat(section, key, *F);
+        break;
+      case ptInteger:
+        *I = ini.readInteger(section, key, *I);
+        break;
+      case ptBool:
+        *B = ini.readBool(section, key, *B);
+        break;
+      default:
+        break;  // an unknown kind touches no holder
     }
     return true;
   } catch (...) {  // the caller only wants to know whether it worked
@@ -33,11 +42,20 @@ bool WIniFile::WriteParam(const QString& FileName, const QString& Section, const
     IniFile ini(FileName);
     const QByteArray section = Section.toUtf8(), key = Key.toUtf8();
     switch (Type) {
-      case ptString: ini.writeString(section, key, *S); break;
-      case ptFloat: ini.writeFloat(section, key, F); break;
-      case ptInteger: ini.writeInteger(section, key, I); break;
-      case ptBool: ini.writeBool(section, key, B); break;
-      default: break;  // an unknown kind stores nothing
+      case ptString:
+        ini.writeString(section, key, *S);
+        break;
+      case ptFloat:
+        ini.writeFloat(section, key, F);
+        break;
+      case ptInteger:
+        ini.writeInteger(section, key, I);
+        break;
+      case ptBool:
+        ini.writeBool(section, key, B);
+        break;
+      default:
+        break;  // an unknown kind stores nothing
     }
     return true;
   } catch (...) {  // the caller only wants to know whether it worked
@@ -49,7 +67,7 @@ bool WIniFile::WriteParam(const QString& FileName, const QString& Section, const
 void WIniFile::Fail(const QString& what, const QString& FileName, const QString& Section,
                     const QString& Key, bool ShowErrors) const {
   if (!ShowErrors) return;
-  warningBox(what + Key + QStringLiteral("\nСекции: ") + Section + QStringLiteral("\nФайла: ") +
-                 FileName,
-             Description);
+  warningBox(
+      what + Key + QStringLiteral("\nСекции: ") + Section + QStringLiteral("\nФайла: ") + FileName,
+      Description);
 }

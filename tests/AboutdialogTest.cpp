@@ -28,7 +28,8 @@ TEST(VersionCaption, DateFromTheLastSixCharacters) {
 TEST(WMessage, ComputerNameFitsIsCutOrIsUnknown) {
   FakeSystemInfo system;
   WMessage message(system);
-  EXPECT_EQ(message.Description, QStringLiteral("WMessage: Класс для работы с системными сообщениями"));
+  EXPECT_EQ(message.Description,
+            QStringLiteral("WMessage: Класс для работы с системными сообщениями"));
   EXPECT_EQ(message.ComputerName(), QStringLiteral("workstation-7"));
   system.name = QByteArray(63, 'a');
   EXPECT_EQ(message.ComputerName(), QString(63, u'a')) << "63 bytes and the terminator fit";
@@ -61,7 +62,8 @@ TEST_F(About, LayoutAndStartState) {
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("О программе"));
   EXPECT_EQ(dialog.size(), QSize(265, 425));
   EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize()) << "not resizable";
-  EXPECT_FALSE(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_FALSE(dialog.windowFlags() &
+               (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
   EXPECT_EQ(dialog.Panel3->text(), QStringLiteral("Вендрел"));
   EXPECT_EQ(dialog.BitBtn1->text(), QStringLiteral("Закрыть"));
   EXPECT_TRUE(dialog.BitBtn1->isDefault());
@@ -105,7 +107,8 @@ TEST_F(About, EscapeClosesWithCancelAndEnterWithOk) {
     TAboutDialog1 dialog(form, app);
     whileModal([](TAboutDialog1* d) {
       ASSERT_NE(d, nullptr);
-      QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : d, Qt::Key_Escape);
+      QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : d,
+                      Qt::Key_Escape);
     });
     EXPECT_EQ(dialog.ShowModal(), TForm::mrCancel);
   }

@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QFile>
 
-
-
 void Magnifier::startServer(const Options& options) {
   width_ = options.width;
   screen = std::make_unique<VirtualScreen>(options.width, options.height);
@@ -34,9 +32,9 @@ void Magnifier::start(const Options& options) {
 }
 
 std::unique_ptr<ChildProcess> Magnifier::launch() {
-  return std::make_unique<ChildProcess>(folder_.filePath(QStringLiteral("vendrel")),
-                                        QStringList{},
-                                        QStringList{QStringLiteral("DISPLAY=") + screen->display()});
+  return std::make_unique<ChildProcess>(
+      folder_.filePath(QStringLiteral("vendrel")), QStringList{},
+      QStringList{QStringLiteral("DISPLAY=") + screen->display()});
 }
 
 QRect Magnifier::viewOnScreen() {

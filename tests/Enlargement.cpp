@@ -22,7 +22,12 @@ QString checkEnlargement(const QImage& view, const Rect& source, int screenWidth
       const QPoint got = uniquePixelAt(view.pixel(x, y), screenWidth);
       const QPoint want(source.left + reference(x, w, sw), source.top + reference(y, h, sh));
       const QString where = QStringLiteral("view (%1,%2) shows (%3,%4), want (%5,%6)")
-                                .arg(x).arg(y).arg(got.x()).arg(got.y()).arg(want.x()).arg(want.y());
+                                .arg(x)
+                                .arg(y)
+                                .arg(got.x())
+                                .arg(got.y())
+                                .arg(want.x())
+                                .arg(want.y());
       if (match == Match::Exact) {
         if (got != want) return where;
         continue;
@@ -41,9 +46,13 @@ QString checkEnlargement(const QImage& view, const Rect& source, int screenWidth
       return true;
     };
     if (!coversInOrder(columns, source.left, sw))
-      return QStringLiteral("columns do not run from %1 to %2 in order").arg(source.left).arg(source.left + sw - 1);
+      return QStringLiteral("columns do not run from %1 to %2 in order")
+          .arg(source.left)
+          .arg(source.left + sw - 1);
     if (!coversInOrder(rows, source.top, sh))
-      return QStringLiteral("rows do not run from %1 to %2 in order").arg(source.top).arg(source.top + sh - 1);
+      return QStringLiteral("rows do not run from %1 to %2 in order")
+          .arg(source.top)
+          .arg(source.top + sh - 1);
   }
   return {};
 }

@@ -79,8 +79,9 @@ QByteArray FakeWindows::title(WindowHandle window, int limit) {
   return w ? w->title.left(limit - 1) : QByteArray();
 }
 
-FakeApplication::~FakeApplication() { releaseForms(); }
-
+FakeApplication::~FakeApplication() {
+  releaseForms();
+}
 
 bool FakeSystemInfo::computerName(char* buffer, std::uint32_t& size) {
   if (fails) {

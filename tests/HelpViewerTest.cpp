@@ -26,8 +26,10 @@ TEST(HelpViewer, MissingFileIsSaidNotCrashed) {
     ASSERT_NE(box, nullptr);
     text = box->text();
   });
-  viewer.showContents(QStringLiteral("/nonexistent/Vendrel/vendrel.hlp"), QStringLiteral("Вендрел"));
-  EXPECT_TRUE(text.contains(QStringLiteral("/nonexistent/Vendrel/vendrel.hlp"))) << text.toStdString();
+  viewer.showContents(QStringLiteral("/nonexistent/Vendrel/vendrel.hlp"),
+                      QStringLiteral("Вендрел"));
+  EXPECT_TRUE(text.contains(QStringLiteral("/nonexistent/Vendrel/vendrel.hlp")))
+      << text.toStdString();
 }
 
 TEST(HelpViewer, ShowsTheHelpFile) {

@@ -44,8 +44,8 @@ TEST(IniFile, KeepsEveryLineItDoesNotWrite) {
     EXPECT_EQ(ini.readString("other", "name", "?"), "\xc2\xe5\xed\xe4\xf0\xe5\xeb");
     EXPECT_EQ(ini.readInteger("MainForm", "LEFT", 0), 1) << "the first of duplicate keys";
     EXPECT_FALSE(ini.valueExists("MainForm", "Top")) << "commented out";
-    ini.writeInteger("MainForm", "Left", 744);  // in place
-    ini.writeInteger("MainForm", "Top", 39);    // at the end of its section
+    ini.writeInteger("MainForm", "Left", 744);     // in place
+    ini.writeInteger("MainForm", "Top", 39);       // at the end of its section
     ini.writeBool("ScalePanel", "Visible", true);  // new section at the end
   }
   const QByteArray expected =

@@ -36,7 +36,8 @@ class Installed : public Magnifier {
 
   QStringList filesUnder(const QString& folder) const {
     QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) files << it.next().mid(folder.size() + 1);
     files.sort();
     return files;
@@ -71,11 +72,13 @@ TEST_F(Installed, InstallRunRememberAndUninstall) {
       "share/metainfo/org.example.Vendrel.metainfo.xml",
   };
   EXPECT_EQ(filesUnder(prefix), expected);
-  std::printf("Installed:\n  %s\n", filesUnder(prefix).join(QStringLiteral("\n  ")).toLocal8Bit().constData());
+  std::printf("Installed:\n  %s\n",
+              filesUnder(prefix).join(QStringLiteral("\n  ")).toLocal8Bit().constData());
   EXPECT_TRUE(QFileInfo(prefix + QStringLiteral("/bin/vendrel")).isSymLink());
 
   const QString desktopFile = prefix + QStringLiteral("/share/applications/vendrel.desktop");
-  EXPECT_EQ(run(QStringLiteral("desktop-file-validate"), {desktopFile}, &said), 0) << said.toStdString();
+  EXPECT_EQ(run(QStringLiteral("desktop-file-validate"), {desktopFile}, &said), 0)
+      << said.toStdString();
   EXPECT_EQ(run(QStringLiteral("appstreamcli"),
                 {QStringLiteral("validate"), QStringLiteral("--no-net"),
                  prefix + QStringLiteral("/share/metainfo/org.example.Vendrel.metainfo.xml")},
@@ -101,7 +104,9 @@ TEST_F(Installed, InstallRunRememberAndUninstall) {
   ASSERT_TRUE(program->wait(5000));
 
   const QString settings = prefix + QStringLiteral("/lib/vendrel/Vendrel/Vendrel.ini");
-  EXPECT_EQ(QSettings(settings, QSettings::IniFormat).value(QStringLiteral("TrackBar/Position")).toInt(), 4)
+  EXPECT_EQ(
+      QSettings(settings, QSettings::IniFormat).value(QStringLiteral("TrackBar/Position")).toInt(),
+      4)
       << "the settings live in the program folder";
 
   // Started through the link: the same program folder, so the same settings.

@@ -34,8 +34,8 @@ TEST_F(MagnifierOnX, ViewIsPixelExactAtEachZoomAndAtTheEdges) {
     clickTimes(minusButton(), s.clicksMinus);
     for (QPoint p : points) {
       x->movePointer(p.x(), p.y());
-      EXPECT_TRUE(viewShows(expected(p, s.zoom))) << "zoom " << s.zoom << " at " << p.x() << ","
-                                                  << p.y();
+      EXPECT_TRUE(viewShows(expected(p, s.zoom)))
+          << "zoom " << s.zoom << " at " << p.x() << "," << p.y();
     }
   }
 }

@@ -18,7 +18,12 @@ struct SourceCase {
 
 TEST(SourceRect, HalvesAndClamps) {
   const SourceCase cases[] = {
-      {"270x186 zoom 3: 90 x 62 around the point", {500, 400}, 270, 186, 3, Screen1024,
+      {"270x186 zoom 3: 90 x 62 around the point",
+       {500, 400},
+       270,
+       186,
+       3,
+       Screen1024,
        {455, 369, 545, 431}},
       {"zoom 4: W div 4 = 67, half 33", {500, 400}, 270, 186, 4, Screen1024, {467, 377, 533, 423}},
       {"zoom 1: one to one", {500, 400}, 270, 186, 1, Screen1024, {365, 307, 635, 493}},
@@ -27,14 +32,34 @@ TEST(SourceRect, HalvesAndClamps) {
       {"last column", {1023, 300}, 270, 186, 3, Screen1024, {934, 269, 1024, 331}},
       {"last row", {300, 767}, 270, 186, 3, Screen1024, {255, 706, 345, 768}},
       {"left of the screen", {-300, 300}, 270, 186, 3, Screen1024, {0, 269, 90, 331}},
-      {"view narrower than 2 x zoom: no width", {500, 400}, 5, 186, 3, Screen1024,
+      {"view narrower than 2 x zoom: no width",
+       {500, 400},
+       5,
+       186,
+       3,
+       Screen1024,
        {500, 369, 500, 431}},
-      {"source wider than the screen: left edge wins last", {50, 50}, 270, 186, 1,
-       {0, 0, 100, 100}, {-170, -86, 100, 100}},
-      {"monitor right of the origin", {1030, 5}, 270, 186, 3, {1024, 0, 2048, 768},
+      {"source wider than the screen: left edge wins last",
+       {50, 50},
+       270,
+       186,
+       1,
+       {0, 0, 100, 100},
+       {-170, -86, 100, 100}},
+      {"monitor right of the origin",
+       {1030, 5},
+       270,
+       186,
+       3,
+       {1024, 0, 2048, 768},
        {1024, 0, 1114, 62}},
-      {"monitor left of a primary not at the origin", {1000, 700}, 270, 186, 3,
-       {0, 0, 1024, 768}, {934, 669, 1024, 731}},
+      {"monitor left of a primary not at the origin",
+       {1000, 700},
+       270,
+       186,
+       3,
+       {0, 0, 1024, 768},
+       {934, 669, 1024, 731}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(sourceRect(c.point, c.w, c.h, c.zoom, c.area), c.expected) << c.what;
@@ -77,7 +102,8 @@ TEST(VirtualKey, QtKeysToCodes) {
   EXPECT_EQ(virtualKey(Qt::Key_Escape), 27);
   EXPECT_EQ(virtualKey(Qt::Key_A), 'A');
   EXPECT_EQ(virtualKey(Qt::Key_7), '7');
-  EXPECT_EQ(virtualKey(Qt::Key_Minus), 0) << "Qt's code for '-' is 45 too: it must not pass as Insert";
+  EXPECT_EQ(virtualKey(Qt::Key_Minus), 0)
+      << "Qt's code for '-' is 45 too: it must not pass as Insert";
 }
 
 }  // namespace

@@ -96,9 +96,9 @@ TEST_P(SettingsOnX, BoundsComeBackWithoutDrift) {
   }
   int drift = 0;
   for (const QRect& r : seen)
-    drift = std::max({drift, std::abs(r.x() - seen[0].x()), std::abs(r.y() - seen[0].y()),
-                      std::abs(r.width() - seen[0].width()),
-                      std::abs(r.height() - seen[0].height())});
+    drift =
+        std::max({drift, std::abs(r.x() - seen[0].x()), std::abs(r.y() - seen[0].y()),
+                  std::abs(r.width() - seen[0].width()), std::abs(r.height() - seen[0].height())});
   RecordProperty("max_drift_px", drift);
 }
 

@@ -52,19 +52,34 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
   const Case cases[] = {
       {"no file", "", {744, 39, 280, 298}, 3, true},
       {"left of the screen", "[MainForm]\r\nLeft=-50\r\n", {0, 39, 280, 298}, 3, true},
-      {"wider than the screen", "[MainForm]\r\nLeft=100\r\nWidth=2000\r\n", {0, 39, 1024, 298}, 3,
+      {"wider than the screen",
+       "[MainForm]\r\nLeft=100\r\nWidth=2000\r\n",
+       {0, 39, 1024, 298},
+       3,
        true},
-      {"past the right edge", "[MainForm]\r\nLeft=900\r\nWidth=280\r\n", {744, 39, 280, 298}, 3,
+      {"past the right edge",
+       "[MainForm]\r\nLeft=900\r\nWidth=280\r\n",
+       {744, 39, 280, 298},
+       3,
        true},
       {"past the bottom edge", "[MainForm]\r\nTop=700\r\n", {744, 470, 280, 298}, 3, true},
-      {"higher than the screen", "[MainForm]\r\nTop=-5\r\nHeight=900\r\n", {744, 0, 280, 768}, 3,
+      {"higher than the screen",
+       "[MainForm]\r\nTop=-5\r\nHeight=900\r\n",
+       {744, 0, 280, 768},
+       3,
        true},
       {"zoom above the range", "[TrackBar]\r\nPosition=25\r\n", {744, 39, 280, 298}, 10, true},
       {"zoom below the range", "[TrackBar]\r\nPosition=0\r\n", {744, 39, 280, 298}, 1, true},
-      {"panel hidden", "[MainForm]\r\nHeight=215\r\n[ScalePanel]\r\nVisible=0\r\n",
-       {744, 39, 280, 215}, 3, false},
-      {"unparsable values keep the defaults", "[MainForm]\r\nLeft=abc\r\n[TrackBar]\r\nPosition=\r\n",
-       {744, 39, 280, 298}, 3, true},
+      {"panel hidden",
+       "[MainForm]\r\nHeight=215\r\n[ScalePanel]\r\nVisible=0\r\n",
+       {744, 39, 280, 215},
+       3,
+       false},
+      {"unparsable values keep the defaults",
+       "[MainForm]\r\nLeft=abc\r\n[TrackBar]\r\nPosition=\r\n",
+       {744, 39, 280, 298},
+       3,
+       true},
   };
   for (const auto& c : cases) {
     QFile::remove(iniPath());
@@ -81,8 +96,9 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
 
 TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
   // Another program's section, comments and Windows-1251 text stay as they were.
-  store("; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
-        "\r\n[MainForm]\r\nLeft=10\r\n");
+  store(
+      "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
+      "\r\n[MainForm]\r\nLeft=10\r\n");
   {
     FakeApplication app(1024, 768, exe);
     TForm1* form = open(app);
@@ -93,10 +109,11 @@ TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
     QApplication::processEvents();
     form->close();
   }
-  EXPECT_EQ(stored(),
-            "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
-            "\r\n[MainForm]\r\nLeft=20\r\nTop=30\r\nWidth=300\r\nHeight=317\r\n"
-            "[TrackBar]\r\nPosition=7\r\n[ScalePanel]\r\nVisible=0\r\n");
+  EXPECT_EQ(
+      stored(),
+      "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
+      "\r\n[MainForm]\r\nLeft=20\r\nTop=30\r\nWidth=300\r\nHeight=317\r\n"
+      "[TrackBar]\r\nPosition=7\r\n[ScalePanel]\r\nVisible=0\r\n");
 
   FakeApplication again(1024, 768, exe);
   TForm1* form = open(again);

@@ -49,14 +49,14 @@ TEST(Stretcher, EqualsThePlainEnlargement) {
     QSize view;
   };
   const Case cases[] = {
-      {{100, 50, 190, 112}, {270, 186}},   // zoom 3
-      {{100, 50, 166, 96}, {270, 186}},    // 270/66: not an integer scale
-      {{0, 0, 320, 200}, {320, 200}},      // one to one
-      {{10, 10, 37, 28}, {271, 187}},      // zoom 10, odd view
-      {{50, 60, 50, 80}, {5, 40}},         // no width
-      {{50, 60, 70, 60}, {40, 5}},         // no height
-      {{-40, -20, 100, 90}, {140, 110}},   // reaching off the top-left: black there
-      {{250, 150, 400, 260}, {150, 110}},  // reaching off the bottom-right
+      {{100, 50, 190, 112}, {270, 186}},     // zoom 3
+      {{100, 50, 166, 96}, {270, 186}},      // 270/66: not an integer scale
+      {{0, 0, 320, 200}, {320, 200}},        // one to one
+      {{10, 10, 37, 28}, {271, 187}},        // zoom 10, odd view
+      {{50, 60, 50, 80}, {5, 40}},           // no width
+      {{50, 60, 70, 60}, {40, 5}},           // no height
+      {{-40, -20, 100, 90}, {140, 110}},     // reaching off the top-left: black there
+      {{250, 150, 400, 260}, {150, 110}},    // reaching off the bottom-right
       {{-500, -500, -400, -400}, {30, 30}},  // wholly off the screen
   };
   for (const auto& c : cases) {

@@ -147,9 +147,8 @@ TEST_F(MainWindow, CtrlInsertVariantsToggleFreeze) {
     const bool before = form->frozen();
     key(c.key, c.mods);
     EXPECT_EQ(form->frozen(), before != c.toggles) << c.what;
-    EXPECT_EQ(form->StatusPanel1->text(), form->frozen()
-                                              ? QStringLiteral(" Режим \"Заморозка\"")
-                                              : QStringLiteral(" Режим \"Скольжение\""))
+    EXPECT_EQ(form->StatusPanel1->text(), form->frozen() ? QStringLiteral(" Режим \"Заморозка\"")
+                                                         : QStringLiteral(" Режим \"Скольжение\""))
         << c.what;
   }
 }
@@ -260,8 +259,8 @@ TEST_F(MainWindow, AFailedTickIsSwallowedAndTheNextRunsNormally) {
   EXPECT_EQ(desktop().binds, desktop().releases) << "the context is given back on failure";
   desktop().captureFails = false;
   const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
-  EXPECT_TRUE(showsSource(tick(), {100 - (w / 3) / 2, 600 - (h / 3) / 2, 100 + (w / 3) / 2,
-                                   600 + (h / 3) / 2}));
+  EXPECT_TRUE(showsSource(
+      tick(), {100 - (w / 3) / 2, 600 - (h / 3) / 2, 100 + (w / 3) / 2, 600 + (h / 3) / 2}));
 }
 
 TEST_F(MainWindow, NothingIsReadWhileMinimisedOrAfterClose) {

@@ -14,7 +14,9 @@ namespace {
 
 class WIniFileTest : public ::testing::Test {
  protected:
-  QString path(const char* name = "Vendrel.ini") const { return dir.filePath(QString::fromUtf8(name)); }
+  QString path(const char* name = "Vendrel.ini") const {
+    return dir.filePath(QString::fromUtf8(name));
+  }
   void put(const QByteArray& bytes, const char* name = "Vendrel.ini") {
     QFile f(path(name));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -58,12 +60,24 @@ TEST_F(WIniFileTest, IntegerForms) {
     int expected;
   };
   const Case cases[] = {
-      {"12", 12},          {"-12", -12},         {"+12", 12},
-      {"0x1F", 31},        {"0X1f", 31},         {"$ff", 255},
-      {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {" 42 ", 42},
-      {"2147483648", 7},   {"-2147483649", 7},   {"0x80000000", 7},
-      {"abc", 7},          {"", 7},              {"12abc", 7},
-      {"0x", 7},           {"1.5", 7},           {"99999999999999999999", 7},
+      {"12", 12},
+      {"-12", -12},
+      {"+12", 12},
+      {"0x1F", 31},
+      {"0X1f", 31},
+      {"$ff", 255},
+      {"2147483647", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {" 42 ", 42},
+      {"2147483648", 7},
+      {"-2147483649", 7},
+      {"0x80000000", 7},
+      {"abc", 7},
+      {"", 7},
+      {"12abc", 7},
+      {"0x", 7},
+      {"1.5", 7},
+      {"99999999999999999999", 7},
   };
   for (const auto& c : cases) {
     put("[S]\r\nK=" + c.stored + "\r\n");
@@ -112,13 +126,14 @@ TEST_F(WIniFileTest, UnknownKindTouchesNothing) {
   put("[S]\r\nK=5\r\n");
   int i = 1;
   QByteArray s = "x";
-  EXPECT_TRUE(ini.ReadParam(path(), "S", "K", static_cast<ParamType>(9), &s, nullptr, &i, nullptr,
-                            false));
+  EXPECT_TRUE(
+      ini.ReadParam(path(), "S", "K", static_cast<ParamType>(9), &s, nullptr, &i, nullptr, false));
   EXPECT_EQ(i, 1);
   EXPECT_EQ(s, "x");
   EXPECT_FALSE(ini.ReadParam(path(), "S", "Missing", static_cast<ParamType>(9), &s, nullptr, &i,
                              nullptr, false));
-  EXPECT_TRUE(ini.WriteParam(path(), "S", "New", static_cast<ParamType>(-1), &s, 0, 3, true, false));
+  EXPECT_TRUE(
+      ini.WriteParam(path(), "S", "New", static_cast<ParamType>(-1), &s, 0, 3, true, false));
   EXPECT_EQ(bytes(), "[S]\r\nK=5\r\n");
 }
 
@@ -140,7 +155,8 @@ TEST_F(WIniFileTest, WritesThatCannotBeDoneFailAndLeaveFilesAlone) {
   // A folder where the file should be.
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.ini")));
   EXPECT_FALSE(readInt(path("folder.ini"), "S", "K", value));
-  EXPECT_FALSE(ini.WriteParam(path("folder.ini"), "S", "K", ptInteger, nullptr, 0, 1, false, false));
+  EXPECT_FALSE(
+      ini.WriteParam(path("folder.ini"), "S", "K", ptInteger, nullptr, 0, 1, false, false));
 
   // A line break in a value would write a line nobody asked for.
   const QByteArray injected("1\r\n[Evil]\r\nK=2");
@@ -171,14 +187,15 @@ TEST_F(WIniFileTest, WarningBoxOnlyWhenAsked) {
   SeenBox seen;
   QTimer::singleShot(0, [&seen] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      seen = {true, box->text(), box->windowTitle(), box->icon(), box->windowModality(),
-              static_cast<int>(box->buttons().size())};
+      seen = {true,        box->text(),           box->windowTitle(),
+              box->icon(), box->windowModality(), static_cast<int>(box->buttons().size())};
       box->done(QMessageBox::Ok);
     }
   });
   EXPECT_FALSE(ini.WriteParam(bad, "MainForm", "Left", ptInteger, nullptr, 0, 1, false, true));
   ASSERT_TRUE(seen.shown);
-  EXPECT_EQ(seen.text, QStringLiteral("Ошибка при записи параметра: Left\nСекции: MainForm\nФайла: ") + bad);
+  EXPECT_EQ(seen.text,
+            QStringLiteral("Ошибка при записи параметра: Left\nСекции: MainForm\nФайла: ") + bad);
   EXPECT_EQ(seen.caption, QStringLiteral("Класс: WIniFile"));
   EXPECT_EQ(seen.icon, QMessageBox::Warning);
   EXPECT_EQ(seen.modality, Qt::ApplicationModal);
@@ -194,8 +211,10 @@ TEST_F(WIniFileTest, WarningBoxOnlyWhenAsked) {
       box->done(QMessageBox::Ok);
     }
   });
-  EXPECT_FALSE(ini.WriteParam(folder, "TrackBar", "Position", ptInteger, nullptr, 0, 1, false, true));
-  EXPECT_TRUE(seen.text.startsWith(QStringLiteral("Ошибка при записи параметра: Position\nСекции: TrackBar")));
+  EXPECT_FALSE(
+      ini.WriteParam(folder, "TrackBar", "Position", ptInteger, nullptr, 0, 1, false, true));
+  EXPECT_TRUE(seen.text.startsWith(
+      QStringLiteral("Ошибка при записи параметра: Position\nСекции: TrackBar")));
 
   // Without ShowErrors nothing is shown: a box would block here until the timer closed it.
   seen = {};

@@ -17,8 +17,8 @@ class View {
  public:
   explicit View(QSize size) : box(nullptr) {
     box.setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
-    box.setGeometry(QRect(QPoint(OnX::ScreenWidth - size.width(), OnX::ScreenHeight - size.height()),
-                          size));
+    box.setGeometry(
+        QRect(QPoint(OnX::ScreenWidth - size.width(), OnX::ScreenHeight - size.height()), size));
     box.show();
     QApplication::processEvents();
   }
@@ -105,7 +105,8 @@ TEST_P(Canvas, FillAndExposeRedrawTheLastPicture) {
   }
   for (int i = 0; i < 20; ++i) QApplication::processEvents(), sleepMs(10);
   shown = view.grab(*desktop);
-  EXPECT_TRUE(checkEnlargement(shown, source, OnX::ScreenWidth, expected({120, 80}, source)).isEmpty());
+  EXPECT_TRUE(
+      checkEnlargement(shown, source, OnX::ScreenWidth, expected({120, 80}, source)).isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(, Canvas, ::testing::Values(Drawing::Fastest, Drawing::ClientSide),

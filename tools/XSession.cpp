@@ -15,7 +15,9 @@
 #include <stdexcept>
 #include <thread>
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -45,7 +47,9 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
   }
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+  stop();
+}
 
 std::optional<int> ChildProcess::wait(int milliseconds) {
   if (status_) return status_;
@@ -61,7 +65,9 @@ std::optional<int> ChildProcess::wait(int milliseconds) {
   return std::nullopt;
 }
 
-bool ChildProcess::running() { return !wait(0); }
+bool ChildProcess::running() {
+  return !wait(0);
+}
 
 void ChildProcess::stop() {
   if (pid_ <= 0 || status_) return;
@@ -82,8 +88,8 @@ VirtualScreen::VirtualScreen(int width, int height) {
       QStringLiteral("Xvfb"),
       QStringList{QStringLiteral("-displayfd"), QString::number(pipeFds[1]),
                   QStringLiteral("-screen"), QStringLiteral("0"),
-                  QStringLiteral("%1x%2x24").arg(width).arg(height),
-                  QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")},
+                  QStringLiteral("%1x%2x24").arg(width).arg(height), QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp"), QStringLiteral("-noreset")},
       QStringList{}, true);
   close(pipeFds[1]);
   std::string number;
@@ -129,8 +135,7 @@ struct XSession::Impl {
   }
 
   QByteArray property(xcb_window_t w, xcb_atom_t name, xcb_atom_t type) {
-    auto* r = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, w, name, type, 0, 4096), nullptr);
+    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, type, 0, 4096), nullptr);
     QByteArray value;
     if (r && r->format == 8)
       value = QByteArray(static_cast<const char*>(xcb_get_property_value(r)),
@@ -140,8 +145,8 @@ struct XSession::Impl {
   }
 
   bool hasProperty(xcb_window_t w, xcb_atom_t name) {
-    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, XCB_ATOM_ANY, 0, 0),
-                                     nullptr);
+    auto* r =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, XCB_ATOM_ANY, 0, 0), nullptr);
     const bool has = r && r->type != XCB_NONE;
     std::free(r);
     return has;
@@ -267,7 +272,8 @@ void XSession::drag(int button, QPoint from, QPoint to, bool alt) {
   sleepMs(50);
   constexpr int Steps = 10;
   for (int i = 1; i <= Steps; ++i) {
-    movePointer(from.x() + (to.x() - from.x()) * i / Steps, from.y() + (to.y() - from.y()) * i / Steps);
+    movePointer(from.x() + (to.x() - from.x()) * i / Steps,
+                from.y() + (to.y() - from.y()) * i / Steps);
     sleepMs(15);
   }
   xcb_test_fake_input(d_->c, XCB_BUTTON_RELEASE, b, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
@@ -344,8 +350,8 @@ std::vector<WindowInfo> XSession::topLevels() {
     info.className = QString::fromUtf8(cls.mid(cls.indexOf('\0') + 1)).remove(QChar(0));
     info.client = d_->rootGeometry(info.id);
     info.outer = d_->rootGeometry(top);
-    auto* a = xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, info.id),
-                                              nullptr);
+    auto* a =
+        xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, info.id), nullptr);
     info.viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
     std::free(a);
     out.push_back(info);
@@ -388,7 +394,9 @@ bool XSession::windowManagerRunning() {
   return running;
 }
 
-void XSession::sync() { std::free(xcb_get_input_focus_reply(d_->c, xcb_get_input_focus(d_->c), nullptr)); }
+void XSession::sync() {
+  std::free(xcb_get_input_focus_reply(d_->c, xcb_get_input_focus(d_->c), nullptr));
+}
 
 // ---------------------------------------------------------------------------------------------
 

@@ -52,8 +52,8 @@ struct WindowInfo {
   std::uint32_t frame = 0;  // the child of the root that holds it (the window itself without one)
   QString title;
   QString className;
-  QRect client;             // client area in root coordinates
-  QRect outer;              // frame in root coordinates
+  QRect client;  // client area in root coordinates
+  QRect outer;   // frame in root coordinates
   bool viewable = false;
 };
 

@@ -23,7 +23,8 @@ QImage samplePicture(int width, int height) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(px);
     p.setFont(font);
-    p.drawText(20, y, QStringLiteral("Вендрел — экранная лупа: мелкий текст %1 px, 0123456789").arg(px));
+    p.drawText(20, y,
+               QStringLiteral("Вендрел — экранная лупа: мелкий текст %1 px, 0123456789").arg(px));
     y += px + 14;
   }
   const QColor colours[] = {Qt::red, Qt::green, Qt::blue, Qt::cyan, Qt::magenta, Qt::yellow};

@@ -17,7 +17,8 @@ int main(int argc, char* argv[]) {
   QSvgRenderer renderer(QString::fromLocal8Bit(argv[1]));
   if (!renderer.isValid()) return 1;
   for (int size : {16, 32, 48}) {
-    const QString folder = QStringLiteral("%1/%2x%2").arg(QString::fromLocal8Bit(argv[2])).arg(size);
+    const QString folder =
+        QStringLiteral("%1/%2x%2").arg(QString::fromLocal8Bit(argv[2])).arg(size);
     QDir().mkpath(folder);
     QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);

@@ -44,9 +44,9 @@ void requireDisplay() {
   xcb_disconnect(probe);
   if (failed) {
     const QByteArray display = qgetenv("DISPLAY");
-    throw std::runtime_error(
-        display.isEmpty() ? "no X display: DISPLAY is not set"
-                          : "cannot open the X display \"" + display.toStdString() + "\"");
+    throw std::runtime_error(display.isEmpty()
+                                 ? "no X display: DISPLAY is not set"
+                                 : "cannot open the X display \"" + display.toStdString() + "\"");
   }
 }
 
@@ -84,11 +84,17 @@ void X11Application::setTitle(const QString& title) {
   windows_->setApplicationTitle(title);
 }
 
-TopLevelWindows& X11Application::windows() { return *windows_; }
+TopLevelWindows& X11Application::windows() {
+  return *windows_;
+}
 
-Shell& X11Application::shell() { return *shell_; }
+Shell& X11Application::shell() {
+  return *shell_;
+}
 
-SystemInfo& X11Application::system() { return *system_; }
+SystemInfo& X11Application::system() {
+  return *system_;
+}
 
 void X11Application::helpCommand(int command, int /*data*/) {
   constexpr int Contents = 3;

@@ -15,7 +15,9 @@
 namespace x11 {
 namespace {
 
-xcb_window_t windowOf(PaintBox& view) { return static_cast<xcb_window_t>(view.winId()); }
+xcb_window_t windowOf(PaintBox& view) {
+  return static_cast<xcb_window_t>(view.winId());
+}
 
 // The server clears an exposed window to its background before the program redraws it: with
 // none, what was there stays until the redraw, and nothing flickers.
@@ -26,12 +28,15 @@ void keepContentsOnExpose(xcb_connection_t* c, xcb_window_t window) {
 
 // ---- RENDER: the server stretch-copies from the root window into the view -------------------
 
-xcb_render_fixed_t fixed(int v) { return static_cast<xcb_render_fixed_t>(v * 65536); }
+xcb_render_fixed_t fixed(int v) {
+  return static_cast<xcb_render_fixed_t>(v * 65536);
+}
 
 // A scale in 16.16, rounded up: the sampling error then only grows towards the next pixel, and
 // the last view pixel still lands inside the source.
 xcb_render_fixed_t scale(int source, int dest) {
-  return static_cast<xcb_render_fixed_t>((static_cast<std::int64_t>(source) * 65536 + dest - 1) / dest);
+  return static_cast<xcb_render_fixed_t>((static_cast<std::int64_t>(source) * 65536 + dest - 1) /
+                                         dest);
 }
 
 xcb_render_color_t renderColour(const QColor& c) {
@@ -111,19 +116,24 @@ class RenderSurface final : public PaintBox::Surface {
         // The transform takes a view pixel's centre to the source: each view pixel samples one
         // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
         // samples a hair below the point: one unit of 16.16 makes up for it.)
-        t = {scale(sw, dest_.width()), 0, fixed(source_.left) + 1,
-             0, scale(sh, dest_.height()), fixed(source_.top) + 1,
-             0, 0, fixed(1)};
+        t = {scale(sw, dest_.width()),
+             0,
+             fixed(source_.left) + 1,
+             0,
+             scale(sh, dest_.height()),
+             fixed(source_.top) + 1,
+             0,
+             0,
+             fixed(1)};
       }
       if (std::memcmp(&t, &root_->transform, sizeof t) != 0) {
         xcb_render_set_picture_transform(c_, root_->id, t);
         root_->transform = t;
       }
-      xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE,
-                           picture_, sx, sy, 0, 0, static_cast<std::int16_t>(dest_.left),
-                           static_cast<std::int16_t>(dest_.top),
-                           static_cast<std::uint16_t>(dest_.width()),
-                           static_cast<std::uint16_t>(dest_.height()));
+      xcb_render_composite(
+          c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE, picture_, sx, sy, 0, 0,
+          static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
+          static_cast<std::uint16_t>(dest_.width()), static_cast<std::uint16_t>(dest_.height()));
     }
     xcb_flush(c_);
   }
@@ -200,8 +210,8 @@ class RenderCanvas final : public ScreenCanvas {
 // ---- Client side: read the pixels, enlarge them here, put them on the view ------------------
 
 std::uint32_t pixelOf(const QColor& c) {
-  return (static_cast<std::uint32_t>(c.red()) << 16) | (static_cast<std::uint32_t>(c.green()) << 8) |
-         static_cast<std::uint32_t>(c.blue());
+  return (static_cast<std::uint32_t>(c.red()) << 16) |
+         (static_cast<std::uint32_t>(c.green()) << 8) | static_cast<std::uint32_t>(c.blue());
 }
 
 // The view's picture, kept in shared memory where the server can read it (else in memory of
@@ -229,7 +239,8 @@ class ImageSurface final : public PaintBox::Surface {
       if (display_.shm) {
         try {
           if (!segment_ || segment_->bytes() < bytes)
-            segment_.reset(), segment_ = std::make_unique<SharedSegment>(display_.connection, bytes);
+            segment_.reset(),
+                segment_ = std::make_unique<SharedSegment>(display_.connection, bytes);
           memory = segment_->pixels();
         } catch (const std::runtime_error&) {
           display_.shm = false;
@@ -322,15 +333,15 @@ class PixelX11Canvas final : public PixelCanvas {
         const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
         if (!segment_ || segment_->bytes() < bytes)
           segment_.reset(), segment_ = std::make_unique<SharedSegment>(c, bytes);
-        Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-            c,
-            xcb_shm_get_image(c, display_.screen->root, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                              segment_->id(), 0),
-            nullptr));
+        Reply<xcb_shm_get_image_reply_t> reply(
+            xcb_shm_get_image_reply(c,
+                                    xcb_shm_get_image(c, display_.screen->root, x, y, w, h, ~0u,
+                                                      XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->id(), 0),
+                                    nullptr));
         if (!reply) throw std::runtime_error("ShmGetImage failed");
         return {segment_->pixels(), area.width(), area};
       } catch (const std::runtime_error&) {
-        if (segment_) throw;    // a failed read with a working segment: just this tick
+        if (segment_) throw;   // a failed read with a working segment: just this tick
         display_.shm = false;  // the server cannot share memory with us: read the slow way
       }
     }

@@ -92,7 +92,8 @@ class X11Desktop final : public Desktop {
     for (const QScreen* s : QGuiApplication::screens())
       if (s != primary) add(s);
     if (monitors_.empty())
-      monitors_.push_back({0, 0, display_.screen->width_in_pixels, display_.screen->height_in_pixels});
+      monitors_.push_back(
+          {0, 0, display_.screen->width_in_pixels, display_.screen->height_in_pixels});
     return monitors_;
   }
 

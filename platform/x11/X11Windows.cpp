@@ -38,8 +38,8 @@ struct X11Windows::Impl {
     return r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
   }
 
-  void setProperty(xcb_window_t w, xcb_atom_t name, xcb_atom_t type, int format,
-                   const void* data, std::uint32_t units) {
+  void setProperty(xcb_window_t w, xcb_atom_t name, xcb_atom_t type, int format, const void* data,
+                   std::uint32_t units) {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, name, type, static_cast<std::uint8_t>(format),
                         units, data);
   }
@@ -131,8 +131,8 @@ X11Windows::X11Windows(std::function<void()> bringForward) : d_(std::make_unique
   d_->setProperty(d_->own, d_->netWmPid, XCB_ATOM_CARDINAL, 32, &pid, 1);
   xcb_flush(d_->c);
 
-  d_->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(d_->c),
-                                                   QSocketNotifier::Read);
+  d_->notifier =
+      std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(d_->c), QSocketNotifier::Read);
   QObject::connect(d_->notifier.get(), &QSocketNotifier::activated, [this] { d_->drain(); });
 }
 
@@ -171,13 +171,14 @@ void X11Windows::enumerate(const std::function<bool(WindowHandle)>& visit) {
 }
 
 std::uint32_t X11Windows::owningThread(WindowHandle window) {
-  Reply<xcb_get_window_attributes_reply_t> r(xcb_get_window_attributes_reply(
-      d_->c, xcb_get_window_attributes(d_->c, window), nullptr));
+  Reply<xcb_get_window_attributes_reply_t> r(
+      xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, window), nullptr));
   return r ? 1u : 0u;  // X has no threads: any window that still answers has an owner
 }
 
 QByteArray X11Windows::className(WindowHandle window, int limit) {
-  const QByteArray wmClass = d_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).value_or(QByteArray());
+  const QByteArray wmClass =
+      d_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).value_or(QByteArray());
   QByteArray cls = wmClass.mid(wmClass.indexOf('\0') + 1);  // "instance\0class\0"
   if (const qsizetype end = cls.indexOf('\0'); end >= 0) cls.truncate(end);
   return cls.left(limit - 1);
@@ -189,7 +190,9 @@ QByteArray X11Windows::title(WindowHandle window, int limit) {
   return t.value_or(QByteArray()).left(limit - 1);
 }
 
-void X11Windows::setForeground(WindowHandle window) { d_->send(window, CommandForeground, 0); }
+void X11Windows::setForeground(WindowHandle window) {
+  d_->send(window, CommandForeground, 0);
+}
 
 void X11Windows::show(WindowHandle window, int command) {
   d_->send(window, CommandShow, static_cast<std::uint32_t>(command));
