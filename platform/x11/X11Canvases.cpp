@@ -238,9 +238,10 @@ class ImageSurface final : public PaintBox::Surface {
       std::uint32_t* memory = nullptr;
       if (display_.shm) {
         try {
-          if (!segment_ || segment_->bytes() < bytes)
-            segment_.reset(),
-                segment_ = std::make_unique<SharedSegment>(display_.connection, bytes);
+          if (!segment_ || segment_->bytes() < bytes) {
+            segment_.reset();  // the old one goes before the larger one is made
+            segment_ = std::make_unique<SharedSegment>(display_.connection, bytes);
+          }
           memory = segment_->pixels();
         } catch (const std::runtime_error&) {
           display_.shm = false;
@@ -331,8 +332,10 @@ class PixelX11Canvas final : public PixelCanvas {
     if (display_.shm) {
       try {
         const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
-        if (!segment_ || segment_->bytes() < bytes)
-          segment_.reset(), segment_ = std::make_unique<SharedSegment>(c, bytes);
+        if (!segment_ || segment_->bytes() < bytes) {
+          segment_.reset();  // the old one goes before the larger one is made
+          segment_ = std::make_unique<SharedSegment>(c, bytes);
+        }
         Reply<xcb_shm_get_image_reply_t> reply(
             xcb_shm_get_image_reply(c,
                                     xcb_shm_get_image(c, display_.screen->root, x, y, w, h, ~0u,
