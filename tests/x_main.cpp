@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstring>
 
 #include "tests/OnX.h"
 
@@ -10,7 +11,13 @@ VirtualScreen* OnX::screen = nullptr;
 XSession* OnX::x = nullptr;
 
 int main(int argc, char** argv) {
-  VirtualScreen screen(OnX::ScreenWidth, OnX::ScreenHeight);
+  // --plain-server: a server without MIT-SHM and RENDER, where only the slowest paths work.
+  QStringList options;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--plain-server") == 0)
+      options = {QStringLiteral("-extension"), QStringLiteral("MIT-SHM"),
+                 QStringLiteral("-extension"), QStringLiteral("RENDER")};
+  VirtualScreen screen(OnX::ScreenWidth, OnX::ScreenHeight, options);
   qputenv("DISPLAY", screen.display().toLocal8Bit());
   qputenv("QT_QPA_PLATFORM", "xcb");
   qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");

@@ -80,7 +80,7 @@ void ChildProcess::stop() {
 
 // ---------------------------------------------------------------------------------------------
 
-VirtualScreen::VirtualScreen(int width, int height) {
+VirtualScreen::VirtualScreen(int width, int height, const QStringList& options) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
   // Xvfb writes the display number it picked to -displayfd: no races over free numbers.
@@ -89,7 +89,8 @@ VirtualScreen::VirtualScreen(int width, int height) {
       QStringList{QStringLiteral("-displayfd"), QString::number(pipeFds[1]),
                   QStringLiteral("-screen"), QStringLiteral("0"),
                   QStringLiteral("%1x%2x24").arg(width).arg(height), QStringLiteral("-nolisten"),
-                  QStringLiteral("tcp"), QStringLiteral("-noreset")},
+                  QStringLiteral("tcp"), QStringLiteral("-noreset")} +
+          options,
       QStringList{}, true);
   close(pipeFds[1]);
   std::string number;

@@ -33,7 +33,8 @@ class ChildProcess {
 // An Xvfb server of its own for one run, optionally with openbox as window manager.
 class VirtualScreen {
  public:
-  VirtualScreen(int width, int height);
+  // `options` go to Xvfb as they are (for instance "-extension", "MIT-SHM" to leave one out).
+  VirtualScreen(int width, int height, const QStringList& options = {});
   ~VirtualScreen();
   QString display() const { return display_; }
   int serverPid() const { return server_->pid(); }
