@@ -242,7 +242,8 @@ void TForm1::Timer1Timer() {
 
     const int w = PaintBox1->width();
     const int h = PaintBox1->height();
-    const Rect window{Left(), Top(), Left() + Width(), Top() + Height()};
+    const QRect b = bounds();  // the outer frame: Left, Top, Width, Height
+    const Rect window{b.x(), b.y(), b.x() + b.width(), b.y() + b.height()};
     if (window.contains(p.x(), p.y())) {
       // Over its own window the magnifier would only magnify itself.
       PaintBox1->fill(palette().color(QPalette::Button));
