@@ -315,8 +315,10 @@ int main(int argc, char** argv) {
   for (const Case& c : Cases)
     if (c.width == ScreenWidth) {
       const std::string name = caseName(c).toStdString();
-      std::printf("      %s against a memcpy of the frame: %.2fx (bar %dx)\n", name.c_str(),
-                  m["tick render " + name] / m["memcpy " + name], c.zoom == 1 ? 5 : 3);
+      const double ratio = m["tick render " + name] / m["memcpy " + name];
+      const int bar = c.zoom == 1 ? 5 : 3;
+      std::printf("      %s against a memcpy of the frame: %.2fx (bar %dx: %s)\n", name.c_str(),
+                  ratio, bar, verdict(ratio, bar));
     }
 
   if (!program.isEmpty()) {
