@@ -341,6 +341,22 @@ int main(int argc, char** argv) {
                                                   .constData()
                                             : "-");
     }
+    auto together = [&](const ProgramRun& r) {
+      return r.usage.programPercent + r.usage.serverPercent - idleServer;
+    };
+    if (runs.size() == 4) {
+      const double design = together(runs[1]), maximised = together(runs[2]);
+      const double xzoom = together(runs[3]);
+      std::printf("Bars: design size %.2f%% against half of xzoom's %.2f%%: %s\n", design, xzoom,
+                  verdict(design, xzoom / 2));
+      std::printf("      maximised %.2f%% under 5%%: %s\n", maximised, verdict(maximised, 5));
+      std::printf("      peak RSS %.1f / %.1f MB under 40 MB: %s\n", runs[1].usage.rssKb / 1024.0,
+                  runs[2].usage.rssKb / 1024.0,
+                  verdict(std::max(runs[1].usage.rssKb, runs[2].usage.rssKb) / 1024.0, 40));
+      std::printf(
+          "      first frame %.0f ms within 150 ms: %s\n", runs[1].usage.firstFrameMs,
+          runs[1].usage.firstFrameMs >= 0 ? verdict(runs[1].usage.firstFrameMs, 150) : "NOT met");
+    }
   }
 
   std::printf("\n");
