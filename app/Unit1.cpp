@@ -4,7 +4,6 @@
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
