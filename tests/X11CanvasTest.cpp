@@ -109,6 +109,27 @@ TEST_P(Canvas, FillAndExposeRedrawTheLastPicture) {
       checkEnlargement(shown, source, OnX::ScreenWidth, expected({120, 80}, source)).isEmpty());
 }
 
+TEST_P(Canvas, ARepeatedFillSendsNothing) {
+  View view({60, 40});
+  Rect source;
+  tick(view, {100, 100}, 2, &source);  // the canvas takes the view over
+  const QColor face(212, 208, 200), other(10, 20, 30);
+  view.box.fill(face);
+  view.grab(*desktop);
+  OnX::x->paint(static_cast<std::uint32_t>(view.box.winId()), {0, 0, 5, 5}, 0xff0000u);
+
+  view.box.fill(face);  // the view shows it already: the marks another program left stay
+  QImage shown = view.grab(*desktop);
+  EXPECT_EQ(shown.pixel(2, 2), 0xffff0000u);
+  EXPECT_EQ(shown.pixel(59, 39), face.rgb());
+
+  view.box.fill(other);
+  shown = view.grab(*desktop);
+  EXPECT_EQ(shown.pixel(2, 2), other.rgb());
+  view.box.fill(face);
+  EXPECT_EQ(view.grab(*desktop).pixel(2, 2), face.rgb());
+}
+
 INSTANTIATE_TEST_SUITE_P(, Canvas, ::testing::Values(Drawing::Fastest, Drawing::ClientSide),
                          [](const auto& info) {
                            return info.param == Drawing::Fastest ? "render" : "clientSide";

@@ -395,6 +395,18 @@ bool XSession::windowManagerRunning() {
   return running;
 }
 
+void XSession::paint(std::uint32_t window, const QRect& area, QRgb colour) {
+  const xcb_gcontext_t gc = xcb_generate_id(d_->c);
+  const std::uint32_t pixel = colour & 0xffffffu;
+  xcb_create_gc(d_->c, gc, window, XCB_GC_FOREGROUND, &pixel);
+  const xcb_rectangle_t r{static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
+                          static_cast<std::uint16_t>(area.width()),
+                          static_cast<std::uint16_t>(area.height())};
+  xcb_poly_fill_rectangle(d_->c, window, gc, 1, &r);
+  xcb_free_gc(d_->c, gc);
+  sync();
+}
+
 void XSession::sync() {
   std::free(xcb_get_input_focus_reply(d_->c, xcb_get_input_focus(d_->c), nullptr));
 }

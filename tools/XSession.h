@@ -81,6 +81,8 @@ class XSession {
   // Presses the keys (keysyms) in order and releases them in reverse.
   void pressKeys(const std::vector<std::uint32_t>& keysyms);
   QImage grab(const QRect& area);
+  // Paints `area` of a window (window coordinates) in `colour`, as some other program might.
+  void paint(std::uint32_t window, const QRect& area, QRgb colour);
   // Top-level windows in stacking order, bottom first.
   std::vector<WindowInfo> topLevels();
   // Asks the window manager to minimise a client window (ICCCM WM_CHANGE_STATE).

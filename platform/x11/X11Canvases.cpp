@@ -90,8 +90,11 @@ class RenderSurface final : public PaintBox::Surface {
   }
 
   void fill(const QColor& colour) override {
+    const xcb_render_color_t c = renderColour(colour);
+    if (last_ == Last::Fill && std::memcmp(&c, &colour_, sizeof c) == 0)
+      return;  // shown already; only an expose could spoil it, and that redraws
     last_ = Last::Fill;
-    colour_ = renderColour(colour);
+    colour_ = c;
     draw();
   }
 
@@ -263,6 +266,8 @@ class ImageSurface final : public PaintBox::Surface {
   }
 
   void fill(const QColor& colour) override {
+    if (filled_ && colour_ == pixelOf(colour))
+      return;  // shown already; only an expose could spoil it, and that redraws
     filled_ = true;
     colour_ = pixelOf(colour);
     draw();
