@@ -3,13 +3,18 @@
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <vector>
 
@@ -171,6 +176,26 @@ double firstFrame(XSession& x, QPoint at, QPoint pointer, int screenWidth,
   return -1;
 }
 
+// What every follower of the pointer pays at least: it wakes twenty times a second and asks
+// the server where the pointer is, and does nothing else. Run as a child of the bench.
+int pointerLoop() {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  if (xcb_connection_has_error(c)) return 1;
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  timespec next{};
+  clock_gettime(CLOCK_MONOTONIC, &next);
+  for (;;) {
+    next.tv_nsec += 50'000'000;
+    if (next.tv_nsec >= 1'000'000'000) {
+      next.tv_nsec -= 1'000'000'000;
+      ++next.tv_sec;
+    }
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    std::free(xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr));
+    if (xcb_connection_has_error(c)) return 0;
+  }
+}
+
 struct ProgramRun {
   QString name;
   Usage usage;
@@ -218,6 +243,12 @@ std::vector<ProgramRun> runPrograms(const QString& program, double seconds) {
     out.push_back(
         {QStringLiteral("vendrel 1918x995 z1"), measure(screen, x, vendrel.pid(), seconds, below)});
   }
+  {  // the floor: a bare loop that only asks for the pointer, twenty times a second
+    ChildProcess loop(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(),
+                      {QStringLiteral("--pointer-loop")}, env);
+    out.push_back(
+        {QStringLiteral("pointer loop (floor)"), measure(screen, x, loop.pid(), seconds, below)});
+  }
   {  // xzoom at 270x186, zoom 3, its delay brought to 50 ms
     ChildProcess xzoom(QStringLiteral("xzoom"),
                        {QStringLiteral("-mag"), QStringLiteral("3"), QStringLiteral("-source"),
@@ -241,6 +272,7 @@ std::vector<ProgramRun> runPrograms(const QString& program, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && !std::strcmp(argv[1], "--pointer-loop")) return pointerLoop();
   QString program;
   double seconds = 20;
   std::vector<char*> args{argv[0]};
@@ -322,6 +354,15 @@ int main(int argc, char** argv) {
       std::printf("      %s against a memcpy of the frame: %.2fx (bar %dx: %s)\n", name.c_str(),
                   ratio, bar, verdict(ratio, bar));
     }
+  const std::string plainCopy = caseName({ScreenWidth, ScreenHeight, 1}).toStdString();
+  for (const Case& c : Cases)
+    if (c.width == ScreenWidth && c.zoom > 1) {
+      const std::string name = caseName(c).toStdString();
+      std::printf(
+          "      (%s: the server's nearest-neighbour scaling costs %.2fx its plain copy of "
+          "the frame)\n",
+          name.c_str(), m["tick render " + name] / m["tick render " + plainCopy]);
+    }
 
   if (!program.isEmpty()) {
     std::printf("\nThe real program, %.0f s each, on a virtual server with the pointer moving:\n",
@@ -344,11 +385,15 @@ int main(int argc, char** argv) {
     auto together = [&](const ProgramRun& r) {
       return r.usage.programPercent + r.usage.serverPercent - idleServer;
     };
-    if (runs.size() == 4) {
+    if (runs.size() == 5) {
       const double design = together(runs[1]), maximised = together(runs[2]);
-      const double xzoom = together(runs[3]);
+      const double floor = together(runs[3]), xzoom = together(runs[4]);
       std::printf("Bars: design size %.2f%% against half of xzoom's %.2f%%: %s\n", design, xzoom,
                   verdict(design, xzoom / 2));
+      std::printf(
+          "      (a bare loop that only asks for the pointer, twenty times a second, costs %.2f%%, "
+          "%.2f%% of it its own: %.2fx half of xzoom's)\n",
+          floor, runs[3].usage.programPercent, floor / (xzoom / 2));
       std::printf("      maximised %.2f%% under 5%%: %s\n", maximised, verdict(maximised, 5));
       std::printf("      peak RSS %.1f / %.1f MB under 40 MB: %s\n", runs[1].usage.rssKb / 1024.0,
                   runs[2].usage.rssKb / 1024.0,
