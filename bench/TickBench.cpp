@@ -29,7 +29,6 @@ namespace {
 
 constexpr int ScreenWidth = 1920;
 constexpr int ScreenHeight = 1080;
-constexpr Rect Screen{0, 0, ScreenWidth, ScreenHeight};
 
 struct Case {
   int width, height, zoom;
