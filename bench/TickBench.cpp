@@ -233,9 +233,9 @@ int pointerLoop() {
 
 // The program's own tick at the design size, twenty times a second, with no event loop around
 // it: what drawing adds to the pointer loop, and what the event loop adds to this.
-int tickLoop(int argc, char** argv, Drawing drawing) {
-  qputenv("QT_QPA_PLATFORM", "xcb");
-  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+int tickLoop(char** argv, Drawing drawing) {
+  useXcbInPhysicalPixels();
+  int argc = 1;
   QApplication app(argc, argv);
   const Case design = Cases[0];
   auto view = makeView(design);
@@ -333,9 +333,9 @@ std::vector<std::vector<Contender>> runPrograms(const QString& program, double s
 
 int main(int argc, char** argv) {
   if (argc == 2 && !std::strcmp(argv[1], "--pointer-loop")) return pointerLoop();
-  if (argc == 2 && !std::strcmp(argv[1], "--tick-loop")) return tickLoop(1, argv, Drawing::Fastest);
+  if (argc == 2 && !std::strcmp(argv[1], "--tick-loop")) return tickLoop(argv, Drawing::Fastest);
   if (argc == 2 && !std::strcmp(argv[1], "--client-tick-loop"))
-    return tickLoop(1, argv, Drawing::ClientSide);
+    return tickLoop(argv, Drawing::ClientSide);
   QString program;
   double seconds = 20;
   std::vector<char*> args{argv[0]};
@@ -351,8 +351,7 @@ int main(int argc, char** argv) {
 
   VirtualScreen screen(ScreenWidth, ScreenHeight);
   qputenv("DISPLAY", screen.display().toLocal8Bit());
-  qputenv("QT_QPA_PLATFORM", "xcb");
-  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  useXcbInPhysicalPixels();
   QApplication app(benchArgc, args.data());
   XSession x(screen.display());
   x.setRootPicture(uniquePixelPicture(ScreenWidth, ScreenHeight));

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <cstring>
 
+#include "platform/x11/X11Desktop.h"
 #include "tests/OnX.h"
 
 VirtualScreen* OnX::screen = nullptr;
@@ -19,8 +20,7 @@ int main(int argc, char** argv) {
                  QStringLiteral("-extension"), QStringLiteral("RENDER")};
   VirtualScreen screen(OnX::ScreenWidth, OnX::ScreenHeight, options);
   qputenv("DISPLAY", screen.display().toLocal8Bit());
-  qputenv("QT_QPA_PLATFORM", "xcb");
-  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  useXcbInPhysicalPixels();
   QApplication app(argc, argv);
   XSession x(screen.display());
   x.setRootPicture(uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight));

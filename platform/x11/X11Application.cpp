@@ -54,11 +54,7 @@ void requireDisplay() {
 
 X11Application::X11Application(int& argc, char** argv) {
   requireDisplay();
-  // The program runs on X11 (through XWayland on a Wayland desktop), in physical pixels.
-  qputenv("QT_QPA_PLATFORM", "xcb");
-  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-  qunsetenv("QT_SCALE_FACTOR");
-  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+  useXcbInPhysicalPixels();
   // WM_CLASS class "Vendrel" whatever the file is called: what the desktop entry's
   // StartupWMClass names.
   QCoreApplication::setApplicationName(QStringLiteral("Vendrel"));

@@ -123,6 +123,13 @@ class X11Desktop final : public Desktop {
 
 }  // namespace
 
+void useXcbInPhysicalPixels() {
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qunsetenv("QT_SCALE_FACTOR");
+  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+}
+
 std::unique_ptr<Desktop> createX11Desktop(Drawing drawing) {
   return std::make_unique<X11Desktop>(drawing);
 }

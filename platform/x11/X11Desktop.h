@@ -14,3 +14,7 @@ enum class Drawing {
 // connection of their own, monitors as Qt's screens report them (RandR).
 // Throws std::runtime_error when the display cannot be opened.
 std::unique_ptr<Desktop> createX11Desktop(Drawing drawing = Drawing::Fastest);
+
+// Sets Qt up as the program runs it, before the QApplication is made: on its xcb platform
+// (through XWayland on a Wayland desktop), in physical pixels.
+void useXcbInPhysicalPixels();
