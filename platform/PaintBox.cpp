@@ -20,7 +20,7 @@ QImage& PaintBox::frame() {
 
 void PaintBox::fill(const QColor& colour) {
   if (surface_) {
-    surface_->fill(colour);
+    surface_->fill(colour, size());
     return;
   }
   frame().fill(colour);

@@ -14,7 +14,8 @@ class PaintBox : public QWidget {
   class Surface {
    public:
     virtual ~Surface() = default;
-    virtual void fill(const QColor& colour) = 0;
+    // Fills the view, `size` large.
+    virtual void fill(const QColor& colour, QSize size) = 0;
     // After an expose: the last picture drawn, again.
     virtual void redraw() = 0;
   };

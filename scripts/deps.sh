@@ -9,6 +9,7 @@ packages=(
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-render0-dev libxcb-xtest0-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth openbox fonts-dejavu-core
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   desktop-file-utils appstream
 )
 # `make bench` measures the peer magnifier beside this one.

@@ -6,12 +6,26 @@
 #include <QFile>
 
 void Magnifier::startServer(const Options& options) {
-  width_ = options.width;
-  screen = std::make_unique<VirtualScreen>(options.width, options.height);
+  if (options.monitors.empty()) {
+    screen = std::make_unique<VirtualScreen>(options.width, options.height, options.serverOptions);
+  } else {
+    try {
+      screen =
+          std::make_unique<VirtualScreen>(options.monitors, QSize(options.width, options.height));
+    } catch (const std::runtime_error& e) {
+      GTEST_SKIP() << "no Xorg with the dummy driver here: " << e.what();
+    }
+  }
   if (options.windowManager) screen->startWindowManager();
   x = std::make_unique<XSession>(screen->display());
-  x->setRootPicture(uniquePixelPicture(options.width, options.height));
+  coverScreen();
   x->movePointer(10, options.height - 10);
+}
+
+void Magnifier::coverScreen() {
+  const QSize size = x->screenSize();
+  width_ = size.width();
+  x->setRootPicture(uniquePixelPicture(size.width(), size.height()));
 }
 
 ::testing::AssertionResult Magnifier::waitForMagnifier() {
@@ -25,8 +39,9 @@ void Magnifier::start(const Options& options) {
   ASSERT_TRUE(folder_.isValid());
   const QString exe = folder_.filePath(QStringLiteral("vendrel"));
   ASSERT_TRUE(QFile::copy(QStringLiteral(VENDREL_BINARY), exe));
-  ASSERT_TRUE(QDir(folder_.path()).mkdir(QStringLiteral("Vendrel")));
+  ASSERT_TRUE(QDir(folder_.path()).mkpath(QStringLiteral("Vendrel")));
   startServer(options);
+  if (IsSkipped() || HasFatalFailure()) return;
   program = launch();
   ASSERT_TRUE(waitForMagnifier());
 }
@@ -63,6 +78,33 @@ QPoint Magnifier::minusButton() {
   for (int waited = 0; waited <= ms; waited += 25) {
     last = checkEnlargement(x->grab(view), source, width_, whole ? Match::Exact : Match::Nearest);
     if (last.isEmpty()) return ::testing::AssertionSuccess();
+    sleepMs(25);
+  }
+  x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
+  return ::testing::AssertionFailure() << last.toStdString();
+}
+
+::testing::AssertionResult Magnifier::viewIsBlank(QRgb* colour, int ms) {
+  const QRect view = viewOnScreen();
+  QString last;
+  for (int waited = 0; waited <= ms; waited += 25) {
+    const QImage shown = x->grab(view);
+    const QRgb first = shown.pixel(0, 0);
+    last.clear();
+    for (int y = 0; y < shown.height() && last.isEmpty(); ++y)
+      for (int x = 0; x < shown.width(); ++x)
+        if (shown.pixel(x, y) != first) {
+          last = QStringLiteral("view (%1,%2) is #%3, view (0,0) #%4")
+                     .arg(x)
+                     .arg(y)
+                     .arg(shown.pixel(x, y) & 0xffffffu, 6, 16, QChar('0'))
+                     .arg(first & 0xffffffu, 6, 16, QChar('0'));
+          break;
+        }
+    if (last.isEmpty()) {
+      if (colour) *colour = first;
+      return ::testing::AssertionSuccess();
+    }
     sleepMs(25);
   }
   x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));

@@ -16,6 +16,8 @@ class Magnifier : public ::testing::Test {
     int width = 1024;
     int height = 768;
     bool windowManager = false;
+    QStringList serverOptions{};           // for Xvfb
+    std::vector<DummyMonitor> monitors{};  // when given: Xorg's dummy driver instead of Xvfb
   };
   void start(const Options& options);
   void start() { start(Options{}); }
@@ -34,6 +36,10 @@ class Magnifier : public ::testing::Test {
   QPoint minusButton();
   // Waits until the view shows the nearest-neighbour enlargement of `source`.
   ::testing::AssertionResult viewShows(const Rect& source, int ms = 3000);
+  // Waits until the view is wholly one colour, and says which.
+  ::testing::AssertionResult viewIsBlank(QRgb* colour = nullptr, int ms = 3000);
+  // Shows the unique-pixel picture over the whole screen, as it now stands.
+  void coverScreen();
 
   std::unique_ptr<VirtualScreen> screen;
   std::unique_ptr<XSession> x;
@@ -42,5 +48,5 @@ class Magnifier : public ::testing::Test {
 
  private:
   QTemporaryDir folder_;
-  int width_ = 0;
+  int width_ = 0;  // of the screen the picture was made for
 };

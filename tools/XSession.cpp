@@ -9,6 +9,8 @@
 #include <xcb/xproto.h>
 #include <xcb/xtest.h>
 
+#include <QFile>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -81,23 +83,109 @@ void ChildProcess::stop() {
 // ---------------------------------------------------------------------------------------------
 
 VirtualScreen::VirtualScreen(int width, int height, const QStringList& options) {
+  startServer(QStringLiteral("Xvfb"),
+              QStringList{QStringLiteral("-screen"), QStringLiteral("0"),
+                          QStringLiteral("%1x%2x24").arg(width).arg(height)} +
+                  options);
+}
+
+namespace {
+
+// A 60 Hz mode line of the given size; the dummy driver takes any timing.
+QString modeLine(QSize s) {
+  const int w = s.width(), h = s.height(), hTotal = w + 160, vTotal = h + 30;
+  return QStringLiteral("  Modeline \"%1x%2\" %3 %1 %4 %5 %6 %2 %7 %8 %9 -hsync +vsync\n")
+      .arg(w)
+      .arg(h)
+      .arg(hTotal * vTotal * 60 / 1e6, 0, 'f', 2)
+      .arg(w + 16)
+      .arg(w + 96)
+      .arg(hTotal)
+      .arg(h + 3)
+      .arg(h + 7)
+      .arg(vTotal);
+}
+
+QString dummyConfiguration(const std::vector<DummyMonitor>& monitors, QSize size) {
+  // No input devices of the machine's: the tests drive the server through XTest only.
+  QString c = QStringLiteral(
+      "Section \"ServerFlags\"\n"
+      "  Option \"AutoAddDevices\" \"false\"\n"
+      "  Option \"AutoEnableDevices\" \"false\"\n"
+      "  Option \"DontVTSwitch\" \"true\"\n"
+      "EndSection\n"
+      "Section \"Device\"\n"
+      "  Identifier \"dummy\"\n"
+      "  Driver \"dummy\"\n"
+      "  VideoRam 65536\n");
+  for (std::size_t i = 0; i < monitors.size(); ++i)
+    c += QStringLiteral("  Option \"Monitor-DUMMY%1\" \"m%1\"\n").arg(i);
+  c += QStringLiteral("EndSection\n");
+  for (std::size_t i = 0; i < monitors.size(); ++i) {
+    const DummyMonitor& m = monitors[i];
+    c += QStringLiteral("Section \"Monitor\"\n  Identifier \"m%1\"\n").arg(i) + modeLine(m.size) +
+         QStringLiteral(
+             "  Option \"PreferredMode\" \"%1x%2\"\n"
+             "  Option \"Position\" \"%3 %4\"\n"
+             "  Option \"Enable\" \"true\"\n")
+             .arg(m.size.width())
+             .arg(m.size.height())
+             .arg(m.position.x())
+             .arg(m.position.y());
+    if (m.primary) c += QStringLiteral("  Option \"Primary\" \"true\"\n");
+    c += QStringLiteral("EndSection\n");
+  }
+  c += QStringLiteral(
+           "Section \"Screen\"\n"
+           "  Identifier \"screen\"\n"
+           "  Device \"dummy\"\n"
+           "  Monitor \"m0\"\n"
+           "  DefaultDepth 24\n"
+           "  SubSection \"Display\"\n"
+           "    Depth 24\n"
+           "    Virtual %1 %2\n"
+           "  EndSubSection\n"
+           "EndSection\n")
+           .arg(size.width())
+           .arg(size.height());
+  return c;
+}
+
+}  // namespace
+
+VirtualScreen::VirtualScreen(const std::vector<DummyMonitor>& monitors, QSize size) {
+  if (geteuid() != 0)
+    throw std::runtime_error("Xorg reads a configuration file of its own only when run as root");
+  files_ = std::make_unique<QTemporaryDir>();
+  const QString config = files_->filePath(QStringLiteral("xorg.conf"));
+  QFile file(config);
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(dummyConfiguration(monitors, size).toUtf8()) < 0 || !file.flush())
+    throw std::runtime_error("cannot write the Xorg configuration");
+  file.close();
+  startServer(QStringLiteral("Xorg"),
+              {QStringLiteral("-config"), config, QStringLiteral("-logfile"),
+               files_->filePath(QStringLiteral("Xorg.log")), QStringLiteral("-novtswitch"),
+               QStringLiteral("-sharevts")});
+}
+
+void VirtualScreen::startServer(const QString& program, const QStringList& arguments) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-  // Xvfb writes the display number it picked to -displayfd: no races over free numbers.
+  // The server writes the display number it picked to -displayfd once it is ready: no races
+  // over free numbers.
   server_ = std::make_unique<ChildProcess>(
-      QStringLiteral("Xvfb"),
+      program,
       QStringList{QStringLiteral("-displayfd"), QString::number(pipeFds[1]),
-                  QStringLiteral("-screen"), QStringLiteral("0"),
-                  QStringLiteral("%1x%2x24").arg(width).arg(height), QStringLiteral("-nolisten"),
-                  QStringLiteral("tcp"), QStringLiteral("-noreset")} +
-          options,
+                  QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")} +
+          arguments,
       QStringList{}, true);
   close(pipeFds[1]);
   std::string number;
   char c = 0;
   while (read(pipeFds[0], &c, 1) == 1 && c != '\n') number += c;
   close(pipeFds[0]);
-  if (number.empty()) throw std::runtime_error("Xvfb did not start");
+  if (number.empty()) throw std::runtime_error(program.toStdString() + " did not start");
   display_ = QStringLiteral(":") + QString::fromStdString(number);
 }
 
@@ -219,7 +307,12 @@ XSession::~XSession() {
 }
 
 QSize XSession::screenSize() const {
-  return {d_->screen->width_in_pixels, d_->screen->height_in_pixels};
+  // Asked anew: RandR may have grown the screen since the connection was made.
+  auto* g = xcb_get_geometry_reply(d_->c, xcb_get_geometry(d_->c, d_->screen->root), nullptr);
+  if (!g) return {d_->screen->width_in_pixels, d_->screen->height_in_pixels};
+  const QSize size(g->width, g->height);
+  std::free(g);
+  return size;
 }
 
 void XSession::setRootPicture(const QImage& picture) {
@@ -253,6 +346,14 @@ void XSession::movePointer(int x, int y) {
   xcb_test_fake_input(d_->c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, d_->screen->root,
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
   sync();
+}
+
+QPoint XSession::pointer() {
+  auto* r = xcb_query_pointer_reply(d_->c, xcb_query_pointer(d_->c, d_->screen->root), nullptr);
+  if (!r) throw std::runtime_error("QueryPointer failed");
+  const QPoint p(r->root_x, r->root_y);
+  std::free(r);
+  return p;
 }
 
 void XSession::click(int button, int x, int y) {

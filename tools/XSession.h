@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,11 +31,23 @@ class ChildProcess {
   std::optional<int> status_;
 };
 
-// An Xvfb server of its own for one run, optionally with openbox as window manager.
+// A monitor of Xorg's dummy driver: the mode's size and where it sits on the screen.
+struct DummyMonitor {
+  QSize size;
+  QPoint position;
+  bool primary = false;
+};
+
+// An X server of its own for one run, optionally with openbox as window manager: Xvfb, or Xorg
+// with the dummy driver where real RandR monitors are wanted.
 class VirtualScreen {
  public:
-  // `options` go to Xvfb as they are (for instance "-extension", "MIT-SHM" to leave one out).
+  // Xvfb; `options` go to it as they are (for instance "-extension", "MIT-SHM" to leave one out).
   VirtualScreen(int width, int height, const QStringList& options = {});
+  // Xorg with the dummy driver on a `size` screen, one RandR output (DUMMY0, DUMMY1, ...) per
+  // monitor. Throws std::runtime_error when Xorg cannot start; it reads a configuration of
+  // its own only when run as root.
+  VirtualScreen(const std::vector<DummyMonitor>& monitors, QSize size);
   ~VirtualScreen();
   QString display() const { return display_; }
   int serverPid() const { return server_->pid(); }
@@ -42,9 +55,13 @@ class VirtualScreen {
   void startWindowManager();
 
  private:
+  // Starts the server and reads the display number it picked from -displayfd.
+  void startServer(const QString& program, const QStringList& arguments);
+
   std::unique_ptr<ChildProcess> server_;
   std::unique_ptr<ChildProcess> windowManager_;
   QString display_;
+  std::unique_ptr<QTemporaryDir> files_;  // Xorg's configuration and log
 };
 
 // What the server says of one top-level window.
@@ -71,6 +88,8 @@ class XSession {
   // Shows `picture` as the root window's background.
   void setRootPicture(const QImage& picture);
   void movePointer(int x, int y);
+  // Where the server has the pointer (it keeps it on the monitors).
+  QPoint pointer();
   void click(int button, int x, int y);
   // Presses `button` at `from`, moves to `to` in steps and releases it; with Alt held when
   // `alt` (the window manager's move and resize drags).

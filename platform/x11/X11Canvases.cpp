@@ -39,6 +39,15 @@ xcb_render_fixed_t scale(int source, int dest) {
                                          dest);
 }
 
+// The whole view and not a pixel more. The server keeps rectangles in 16 bits once it has moved
+// them to the screen: a "fill everything" of 32767 pixels wraps round there, its damage comes
+// out empty, and a server that draws the pointer in software never hears of the fill and later
+// puts back the old pixels it saved from under the pointer.
+xcb_rectangle_t wholeView(QSize size) {
+  return {0, 0, static_cast<std::uint16_t>(std::clamp(size.width(), 0, 0x7fff)),
+          static_cast<std::uint16_t>(std::clamp(size.height(), 0, 0x7fff))};
+}
+
 xcb_render_color_t renderColour(const QColor& c) {
   return {static_cast<std::uint16_t>(c.red() * 257), static_cast<std::uint16_t>(c.green() * 257),
           static_cast<std::uint16_t>(c.blue() * 257), 0xffff};
@@ -89,12 +98,13 @@ class RenderSurface final : public PaintBox::Surface {
     draw();
   }
 
-  void fill(const QColor& colour) override {
+  void fill(const QColor& colour, QSize size) override {
     const xcb_render_color_t c = renderColour(colour);
-    if (last_ == Last::Fill && std::memcmp(&c, &colour_, sizeof c) == 0)
+    if (last_ == Last::Fill && std::memcmp(&c, &colour_, sizeof c) == 0 && size == fillSize_)
       return;  // shown already; only an expose could spoil it, and that redraws
     last_ = Last::Fill;
     colour_ = c;
+    fillSize_ = size;
     draw();
   }
 
@@ -105,7 +115,7 @@ class RenderSurface final : public PaintBox::Surface {
 
   void draw() {
     if (last_ == Last::Fill) {
-      const xcb_rectangle_t all{0, 0, 0x7fff, 0x7fff};
+      const xcb_rectangle_t all = wholeView(fillSize_);
       xcb_render_fill_rectangles(c_, XCB_RENDER_PICT_OP_SRC, picture_, colour_, 1, &all);
     } else if (last_ == Last::Copy && !dest_.isEmpty()) {
       const int sw = std::max(source_.width(), 1), sh = std::max(source_.height(), 1);
@@ -148,6 +158,7 @@ class RenderSurface final : public PaintBox::Surface {
   Last last_ = Last::Nothing;
   Rect source_, dest_;
   xcb_render_color_t colour_{};
+  QSize fillSize_;
 };
 
 class RenderCanvas final : public ScreenCanvas {
@@ -265,11 +276,12 @@ class ImageSurface final : public PaintBox::Surface {
     draw();
   }
 
-  void fill(const QColor& colour) override {
-    if (filled_ && colour_ == pixelOf(colour))
+  void fill(const QColor& colour, QSize size) override {
+    if (filled_ && colour_ == pixelOf(colour) && size == fillSize_)
       return;  // shown already; only an expose could spoil it, and that redraws
     filled_ = true;
     colour_ = pixelOf(colour);
+    fillSize_ = size;
     draw();
   }
 
@@ -280,7 +292,7 @@ class ImageSurface final : public PaintBox::Surface {
     xcb_connection_t* c = display_.connection;
     if (filled_) {
       xcb_change_gc(c, gc_, XCB_GC_FOREGROUND, &colour_);
-      const xcb_rectangle_t all{0, 0, 0x7fff, 0x7fff};
+      const xcb_rectangle_t all = wholeView(fillSize_);
       xcb_poly_fill_rectangle(c, window_, gc_, 1, &all);
     } else if (!image_.isNull()) {
       const auto w = static_cast<std::uint16_t>(image_.width());
@@ -310,6 +322,7 @@ class ImageSurface final : public PaintBox::Surface {
   QImage image_;
   bool filled_ = false;
   std::uint32_t colour_ = 0;
+  QSize fillSize_;
 };
 
 // Reads the root window through one shared segment kept across ticks (regrown only when the
