@@ -106,7 +106,10 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   view->setContentsMargins(0, 0, 0, 0);
   view->addWidget(PaintBox1);
 
-  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  connect(Timer1, &QTimer::timeout, this, [this] {
+    Timer1Timer();
+    Pace();
+  });
   PlusImage1->onMouseDown = [this](Qt::MouseButton b) { PlusImage1MouseDown(b); };
   MinusImage1->onMouseDown = [this](Qt::MouseButton b) { MinusImage1MouseDown(b); };
   connect(TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
@@ -254,6 +257,50 @@ void TForm1::Timer1Timer() {
   } catch (...) {
     // A tick that fails draws nothing more; the next one starts afresh.
   }
+}
+
+// A tick that finds the desktop as it was stops the timer, and the desktop's next change (the
+// pointer moving, anything drawn on the screen), or anything done to the window, starts it
+// again with a tick at once: the view follows as closely as ever, and a still screen costs
+// next to nothing. Where the desktop cannot report its changes the timer never stops.
+void TForm1::Pace() {
+  Desktop& desktop = Owner.desktop();
+  if (Resting || !desktop.reportsChanges() || desktop.changed()) return;
+  Resting = true;
+  Timer1->stop();
+  desktop.watch([this] { Wake(); });
+}
+
+void TForm1::Wake() {
+  if (!Resting) return;
+  Resting = false;
+  Owner.desktop().watch({});
+  Timer1->start();
+  QTimer::singleShot(0, this, [this] {
+    Timer1Timer();
+    Pace();
+  });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    // What the user does to the program, and what happens to its window, may change the view:
+    // the zoom, the freeze mode, the window's place, size and state.
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::Wheel:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::WindowStateChange:
+      Wake();
+      break;
+    default:
+      break;
+  }
+  // Key preview puts the form's filter on the whole program: it sees every event here.
+  return TForm::eventFilter(watched, event);
 }
 
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {

@@ -59,6 +59,7 @@ class TForm1 : public TForm {
   const QString& iniFileName() const { return IniFileName; }
   const QString& version() const { return Version; }
   bool frozen() const { return Frozen; }
+  bool resting() const { return Resting; }
   QPoint frozenPoint() const { return {FrozenX, FrozenY}; }
 
  protected:
@@ -66,10 +67,14 @@ class TForm1 : public TForm {
   void FormClose() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void LoadSettings();
   void SaveSettings();
+  // Ticks rest while nothing changes, and wake when anything may have.
+  void Pace();
+  void Wake();
 
   Application& Owner;
   QString IniFileName;
@@ -79,4 +84,5 @@ class TForm1 : public TForm {
   bool Frozen = false;
   int FrozenX = -32000;
   int FrozenY = -32000;
+  bool Resting = false;  // the timer stopped while the desktop is still
 };

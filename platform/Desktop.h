@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,17 @@ class Desktop {
   virtual std::unique_ptr<ScreenCanvas> createCanvas() = 0;
   // Waits until the display has carried out everything asked of it so far.
   virtual void sync() {}
+
+  // Whether the desktop reports its changes (device motion, drawing on the screen). Where it
+  // does not, the magnifier must keep looking, and changed() is always true.
+  virtual bool reportsChanges() { return false; }
+  // Whether anything may have changed since the last call: the pointer moved, or something was
+  // drawn on the screen (the view's own drawing included).
+  virtual bool changed() { return true; }
+  // Calls `wake` once, from the event loop, when anything may have changed, or when the pointer
+  // is due for a look in case a program moved it (which no report covers); an empty function
+  // stops watching.
+  virtual void watch(std::function<void()> wake) { (void)wake; }
 
   Rect primaryMonitor() { return monitors().front(); }
 };

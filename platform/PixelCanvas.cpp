@@ -5,19 +5,24 @@
 #include "platform/PaintBox.h"
 
 void PixelCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) {
+  if (shows(source, view, dest)) return;
   // A zero-wide or zero-high source still shows its first column or row.
   const Rect wanted{source.left, source.top, source.left + std::max(source.width(), 1),
                     source.top + std::max(source.height(), 1)};
   const Rect area = wanted.intersected(desktopBounds());
   const CapturedPixels pixels = area.isEmpty() ? CapturedPixels{nullptr, 0, area} : capture(area);
   stretcher_.copy(pixels, source, target(view), dest);
-  present(view);
+  present(view, source, dest);
+}
+
+bool PixelCanvas::shows(const Rect&, PaintBox&, const Rect&) {
+  return false;
 }
 
 QImage& PixelCanvas::target(PaintBox& view) {
   return view.frame();
 }
 
-void PixelCanvas::present(PaintBox& view) {
+void PixelCanvas::present(PaintBox& view, const Rect&, const Rect&) {
   view.present();
 }

@@ -16,10 +16,13 @@ class PixelCanvas : public ScreenCanvas {
   // Reads `area`, which lies inside desktopBounds() and is never empty. The pixels stay
   // valid until the next capture.
   virtual CapturedPixels capture(const Rect& area) = 0;
+  // Whether `dest` of the view shows `source` already, with nothing drawn over that part of the
+  // desktop since: then nothing needs doing. By default it is never known.
+  virtual bool shows(const Rect& source, PaintBox& view, const Rect& dest);
   // The image the enlargement goes into, and how it reaches the screen: by default the
   // view's own image, which Qt paints.
   virtual QImage& target(PaintBox& view);
-  virtual void present(PaintBox& view);
+  virtual void present(PaintBox& view, const Rect& source, const Rect& dest);
 
  private:
   Stretcher stretcher_;

@@ -75,10 +75,10 @@ QPoint Magnifier::minusButton() {
   const bool whole = view.width() % std::max(source.width(), 1) == 0 &&
                      view.height() % std::max(source.height(), 1) == 0;
   QString last;
-  for (int waited = 0; waited <= ms; waited += 25) {
+  for (int waited = 0; waited <= ms; waited += 10) {
     last = checkEnlargement(x->grab(view), source, width_, whole ? Match::Exact : Match::Nearest);
     if (last.isEmpty()) return ::testing::AssertionSuccess();
-    sleepMs(25);
+    sleepMs(10);
   }
   x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
   return ::testing::AssertionFailure() << last.toStdString();

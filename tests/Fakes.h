@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -24,10 +25,19 @@ class FakeDesktop : public Desktop {
   int binds = 0;
   int releases = 0;
 
+  // Change reports, off unless a test turns them on: whether the desktop has them, what the
+  // next changed() answers, and the wake of a watch (empty when not watched).
+  bool reports = false;
+  bool changes = false;
+  std::function<void()> wake;
+
   FakeDesktop(int width, int height);
   QPoint pointer() override;
   const std::vector<Rect>& monitors() override { return monitorList; }
   std::unique_ptr<ScreenCanvas> createCanvas() override;
+  bool reportsChanges() override { return reports; }
+  bool changed() override { return !reports || std::exchange(changes, false); }
+  void watch(std::function<void()> w) override { wake = std::move(w); }
 };
 
 struct FakeWindow {

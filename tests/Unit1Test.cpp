@@ -85,6 +85,65 @@ TEST_F(MainWindow, OpensWithTheDefaults) {
   EXPECT_EQ(form->PaintBox1->mapTo(form, QPoint(0, 0)), QPoint(1, 1));
 }
 
+// The timer runs, and `settle` lets it tick a few times.
+void settle() {
+  QTest::qWait(150);
+}
+
+TEST_F(MainWindow, TicksRestWhileTheDesktopIsStillAndWakeAtItsNextChange) {
+  desktop().reports = true;
+  settle();
+  ASSERT_TRUE(form->resting());
+  EXPECT_FALSE(form->Timer1->isActive());
+  ASSERT_TRUE(desktop().wake) << "the desktop is watched meanwhile";
+
+  const int queries = desktop().pointerQueries;
+  desktop().pointerAt = {420, 330};
+  desktop().changes = true;
+  desktop().wake();
+  QApplication::processEvents();
+  EXPECT_FALSE(form->resting());
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_FALSE(desktop().wake) << "no longer watched";
+  EXPECT_EQ(desktop().pointerQueries, queries + 1) << "a tick at once";
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  const int hw = (w / 3) / 2, hh = (h / 3) / 2;
+  EXPECT_TRUE(showsSource(form->PaintBox1->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                          {420 - hw, 330 - hh, 420 + hw, 330 + hh}));
+  settle();
+  EXPECT_TRUE(form->resting()) << "and rest again once nothing changes";
+}
+
+TEST_F(MainWindow, WhatIsDoneToTheWindowWakesTheTicks) {
+  desktop().reports = true;
+  const std::pair<const char*, std::function<void()>> actions[] = {
+      {"the freeze key", [&] { key(Qt::Key_Insert, Qt::ControlModifier); }},
+      {"a zoom button", [&] { QTest::mouseClick(form->PlusImage1, Qt::LeftButton); }},
+      {"the slider's keys",
+       [&] {
+         form->TrackBar1->setFocus();
+         key(Qt::Key_Left, Qt::NoModifier);
+       }},
+      {"a move", [&] { form->setLeft(form->Left() - 40); }},
+      {"a resize", [&] { form->setHeight(form->Height() - 30); }},
+  };
+  for (const auto& [what, action] : actions) {
+    settle();
+    ASSERT_TRUE(form->resting()) << what;
+    const int queries = desktop().pointerQueries;
+    action();
+    QApplication::processEvents();
+    EXPECT_EQ(desktop().pointerQueries, queries + 1) << what << ": a tick at once";
+  }
+}
+
+TEST_F(MainWindow, WithoutChangeReportsTheTicksNeverRest) {
+  settle();
+  EXPECT_FALSE(form->resting());
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_FALSE(desktop().wake);
+}
+
 TEST_F(MainWindow, FirstPictureComesWithTheWindowNotATickLater) {
   form->Timer1->stop();  // only the show may draw now
   form->hide();

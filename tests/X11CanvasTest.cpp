@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <chrono>
 
 #include "app/Magnify.h"
 #include "platform/PaintBox.h"
@@ -130,9 +131,55 @@ TEST_P(Canvas, ARepeatedFillSendsNothing) {
   EXPECT_EQ(view.grab(*desktop).pixel(2, 2), face.rgb());
 }
 
+TEST_P(Canvas, AStillSourceIsDrawnAgainOnlyWhenSomethingIsDrawnOnIt) {
+  View view({60, 40});
+  Rect source;
+  tick(view, {100, 100}, 2, &source);  // (85, 90) to (115, 110), each pixel shown 2 x 2
+  const auto window = static_cast<std::uint32_t>(view.box.winId());
+  auto marked = [](const QImage& shown) { return shown.pixel(2, 2) == 0xffff0000u; };
+  // Where the server tells of drawing on the screen, nothing is sent again for the same
+  // picture: the mark another program leaves on the view shows that. Elsewhere every tick
+  // draws, as it always has.
+  const bool reports = desktop->reportsChanges();
+
+  OnX::x->paint(window, {0, 0, 5, 5}, 0xff0000u);
+  EXPECT_EQ(marked(tick(view, {100, 100}, 2, &source)), reports) << "nothing drawn on the source";
+  OnX::x->paint(OnX::x->root(), {300, 300, 10, 10}, 0x00ff00u);
+  EXPECT_EQ(marked(tick(view, {100, 100}, 2, &source)), reports) << "drawing off the source";
+
+  OnX::x->paint(OnX::x->root(), {100, 100, 4, 4}, 0x0000ffu);
+  const QImage shown = tick(view, {100, 100}, 2, &source);
+  EXPECT_FALSE(marked(shown)) << "drawing on the source";
+  EXPECT_EQ(shown.pixel(31, 21), 0xff0000ffu);
+  EXPECT_TRUE(
+      checkEnlargement(shown.copy(0, 0, 30, 20), {85, 90, 100, 100}, OnX::ScreenWidth, Match::Exact)
+          .isEmpty());
+  OnX::x->setRootPicture(uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight));
+}
+
 INSTANTIATE_TEST_SUITE_P(, Canvas, ::testing::Values(Drawing::Fastest, Drawing::ClientSide),
                          [](const auto& info) {
                            return info.param == Drawing::Fastest ? "render" : "clientSide";
                          });
+
+TEST(Desktop, PointerFollowsDeviceMotionAtOnceAndAWarpWithinTheSafetyInterval) {
+  auto desktop = createX11Desktop();
+  OnX::x->movePointer(10, 10);
+  EXPECT_EQ(desktop->pointer(), QPoint(10, 10));
+  OnX::x->movePointer(20, 30);
+  EXPECT_EQ(desktop->pointer(), QPoint(20, 30)) << "device motion";
+
+  // A program moving the pointer moves no device: the next look at the pointer finds it.
+  OnX::x->warpPointer(40, 50);
+  const auto warped = std::chrono::steady_clock::now();
+  QPoint p = desktop->pointer();
+  while (p != QPoint(40, 50) &&
+         std::chrono::steady_clock::now() - warped < std::chrono::seconds(1)) {
+    sleepMs(5);
+    p = desktop->pointer();
+  }
+  EXPECT_EQ(p, QPoint(40, 50));
+  EXPECT_LE(std::chrono::steady_clock::now() - warped, std::chrono::milliseconds(300));
+}
 
 }  // namespace

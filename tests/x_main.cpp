@@ -12,12 +12,14 @@ VirtualScreen* OnX::screen = nullptr;
 XSession* OnX::x = nullptr;
 
 int main(int argc, char** argv) {
-  // --plain-server: a server without MIT-SHM and RENDER, where only the slowest paths work.
+  // --plain-server: a server without MIT-SHM, RENDER and DAMAGE, where only the slowest paths
+  // work and nothing tells of changes on the screen.
   QStringList options;
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--plain-server") == 0)
       options = {QStringLiteral("-extension"), QStringLiteral("MIT-SHM"),
-                 QStringLiteral("-extension"), QStringLiteral("RENDER")};
+                 QStringLiteral("-extension"), QStringLiteral("RENDER"),
+                 QStringLiteral("-extension"), QStringLiteral("DAMAGE")};
   VirtualScreen screen(OnX::ScreenWidth, OnX::ScreenHeight, options);
   qputenv("DISPLAY", screen.display().toLocal8Bit());
   useXcbInPhysicalPixels();

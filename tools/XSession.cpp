@@ -348,6 +348,12 @@ void XSession::movePointer(int x, int y) {
   sync();
 }
 
+void XSession::warpPointer(int x, int y) {
+  xcb_warp_pointer(d_->c, XCB_NONE, d_->screen->root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
+                   static_cast<std::int16_t>(y));
+  sync();
+}
+
 QPoint XSession::pointer() {
   auto* r = xcb_query_pointer_reply(d_->c, xcb_query_pointer(d_->c, d_->screen->root), nullptr);
   if (!r) throw std::runtime_error("QueryPointer failed");
@@ -505,6 +511,21 @@ void XSession::paint(std::uint32_t window, const QRect& area, QRgb colour) {
                           static_cast<std::uint16_t>(area.height())};
   xcb_poly_fill_rectangle(d_->c, window, gc, 1, &r);
   xcb_free_gc(d_->c, gc);
+  sync();
+}
+
+std::uint32_t XSession::root() const {
+  return d_->screen->root;
+}
+
+void XSession::configure(std::uint32_t window, const QRect& geometry) {
+  const std::uint32_t values[] = {
+      static_cast<std::uint32_t>(geometry.x()), static_cast<std::uint32_t>(geometry.y()),
+      static_cast<std::uint32_t>(geometry.width()), static_cast<std::uint32_t>(geometry.height())};
+  xcb_configure_window(d_->c, window,
+                       XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                           XCB_CONFIG_WINDOW_HEIGHT,
+                       values);
   sync();
 }
 

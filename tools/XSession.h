@@ -87,7 +87,10 @@ class XSession {
   QSize screenSize() const;
   // Shows `picture` as the root window's background.
   void setRootPicture(const QImage& picture);
+  // Moves the pointer as a device does (XTest).
   void movePointer(int x, int y);
+  // Moves it as a program does (WarpPointer): no device moved.
+  void warpPointer(int x, int y);
   // Where the server has the pointer (it keeps it on the monitors).
   QPoint pointer();
   void click(int button, int x, int y);
@@ -102,6 +105,9 @@ class XSession {
   QImage grab(const QRect& area);
   // Paints `area` of a window (window coordinates) in `colour`, as some other program might.
   void paint(std::uint32_t window, const QRect& area, QRgb colour);
+  std::uint32_t root() const;
+  // Moves and sizes a top-level window, as a window manager would.
+  void configure(std::uint32_t window, const QRect& geometry);
   // Top-level windows in stacking order, bottom first.
   std::vector<WindowInfo> topLevels();
   // Asks the window manager to minimise a client window (ICCCM WM_CHANGE_STATE).

@@ -91,6 +91,11 @@ class RenderSurface final : public PaintBox::Surface {
 
   xcb_window_t window() const { return window_; }
 
+  // Whether its last drawing was `source` copied into `dest`.
+  bool shows(const Rect& source, const Rect& dest) const {
+    return last_ == Last::Copy && source == source_ && dest == dest_;
+  }
+
   void composite(const Rect& source, const Rect& dest) {
     last_ = Last::Copy;
     source_ = source;
@@ -163,7 +168,7 @@ class RenderSurface final : public PaintBox::Surface {
 
 class RenderCanvas final : public ScreenCanvas {
  public:
-  explicit RenderCanvas(const Display& d) : display_(d) {
+  explicit RenderCanvas(const Display& d) : display_(d), damage_(*d.changes) {
     xcb_connection_t* c = d.connection;
     Reply<xcb_render_query_pict_formats_reply_t> reply(
         xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
@@ -196,7 +201,13 @@ class RenderCanvas final : public ScreenCanvas {
   void release() noexcept override {}
 
   void stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) override {
-    surfaceFor(view).composite(source, dest);
+    RenderSurface& surface = surfaceFor(view);
+    if (surface.shows(source, dest)) {
+      if (!damage_.touched(source)) return;  // the same picture again: nothing to send
+    } else {
+      damage_.forget();
+    }
+    surface.composite(source, dest);
   }
 
  private:
@@ -217,6 +228,7 @@ class RenderCanvas final : public ScreenCanvas {
   }
 
   Display display_;
+  DamageWatch damage_;
   PictureFormats formats_;
   std::shared_ptr<RootPicture> root_;
 };
@@ -271,8 +283,16 @@ class ImageSurface final : public PaintBox::Surface {
     return image_;
   }
 
-  void put() {
+  // Whether its last drawing was `source` enlarged into `dest`.
+  bool shows(const Rect& source, const Rect& dest) const {
+    return put_ && !filled_ && source == source_ && dest == dest_;
+  }
+
+  void put(const Rect& source, const Rect& dest) {
     filled_ = false;
+    put_ = true;
+    source_ = source;
+    dest_ = dest;
     draw();
   }
 
@@ -321,6 +341,8 @@ class ImageSurface final : public PaintBox::Surface {
   std::vector<std::uint32_t> local_;
   QImage image_;
   bool filled_ = false;
+  bool put_ = false;
+  Rect source_, dest_;
   std::uint32_t colour_ = 0;
   QSize fillSize_;
 };
@@ -329,7 +351,7 @@ class ImageSurface final : public PaintBox::Surface {
 // source grows), or with plain GetImage where the server has no MIT-SHM.
 class PixelX11Canvas final : public PixelCanvas {
  public:
-  explicit PixelX11Canvas(const Display& d) : display_(d) {}
+  explicit PixelX11Canvas(const Display& d) : display_(d), damage_(*d.changes) {}
 
   void bind() override {
     if (xcb_connection_has_error(display_.connection))
@@ -374,9 +396,17 @@ class PixelX11Canvas final : public PixelCanvas {
             area.width(), area};
   }
 
+  bool shows(const Rect& source, PaintBox& view, const Rect& dest) override {
+    if (surfaceFor(view).shows(source, dest)) return !damage_.touched(source);
+    damage_.forget();
+    return false;
+  }
+
   QImage& target(PaintBox& view) override { return surfaceFor(view).image(view.size()); }
 
-  void present(PaintBox& view) override { surfaceFor(view).put(); }
+  void present(PaintBox& view, const Rect& source, const Rect& dest) override {
+    surfaceFor(view).put(source, dest);
+  }
 
  private:
   ImageSurface& surfaceFor(PaintBox& view) {
@@ -390,6 +420,7 @@ class PixelX11Canvas final : public PixelCanvas {
   }
 
   Display display_;
+  DamageWatch damage_;
   std::unique_ptr<SharedSegment> segment_;
   Reply<xcb_get_image_reply_t> fallback_;
 };

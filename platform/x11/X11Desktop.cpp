@@ -7,7 +7,10 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/x11/X11Internal.h"
 
@@ -71,14 +74,55 @@ class X11Desktop final : public Desktop {
           nullptr));
       display_.render = version && (version->major_version > 0 || version->minor_version >= 6);
     }
+    changes_ = std::make_unique<x11::ChangeWatch>(c, display_.screen);
+    display_.changes = changes_.get();
+
+    notifier_ =
+        std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
+    notifier_->setEnabled(false);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      if (changes_->takeActivity()) fire();
+    });
+    due_.setSingleShot(true);
+    due_.setInterval(x11::ChangeWatch::PointerSafetyInterval);
+    QObject::connect(&due_, &QTimer::timeout, [this] {
+      changes_->pointerDue();
+      fire();
+    });
   }
 
   QPoint pointer() override {
+    const auto now = x11::ChangeWatch::Clock::now();
+    changes_->drain();
+    if (!changes_->pointerMayHaveMoved(now)) return pointer_;  // no round trip for a still one
     x11::Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
         display_.connection, xcb_query_pointer(display_.connection, display_.screen->root),
         nullptr));
     if (!reply) throw std::runtime_error("QueryPointer failed");
-    return {reply->root_x, reply->root_y};
+    const QPoint p(reply->root_x, reply->root_y);
+    changes_->pointerQueried(now, p != pointer_);
+    pointer_ = p;
+    return pointer_;
+  }
+
+  bool reportsChanges() override { return changes_->watches(); }
+
+  bool changed() override { return changes_->takeActivity(); }
+
+  void watch(std::function<void()> wake) override {
+    wake_ = std::move(wake);
+    if (!wake_) {
+      notifier_->setEnabled(false);
+      due_.stop();
+      return;
+    }
+    if (changes_->takeActivity()) {  // came while the last tick ran
+      QTimer::singleShot(0, &due_, [this] { fire(); });
+      return;
+    }
+    // Events come only while the desktop changes: watching costs nothing until then.
+    notifier_->setEnabled(true);
+    due_.start();
   }
 
   const std::vector<Rect>& monitors() override {
@@ -108,6 +152,12 @@ class X11Desktop final : public Desktop {
   }
 
  private:
+  void fire() {
+    notifier_->setEnabled(false);
+    due_.stop();
+    if (auto wake = std::exchange(wake_, nullptr)) wake();
+  }
+
   int pixelBits(int depth) const {
     auto it = xcb_setup_pixmap_formats_iterator(xcb_get_setup(connection_.get()));
     for (; it.rem; xcb_format_next(&it))
@@ -117,8 +167,13 @@ class X11Desktop final : public Desktop {
 
   Drawing drawing_;
   std::unique_ptr<xcb_connection_t, Disconnect> connection_;
+  std::unique_ptr<x11::ChangeWatch> changes_;
   x11::Display display_;
   std::vector<Rect> monitors_;
+  QPoint pointer_;
+  std::unique_ptr<QSocketNotifier> notifier_;  // on while watching: the connection has events
+  QTimer due_;                                 // while watching: the pointer's next look
+  std::function<void()> wake_;
 };
 
 }  // namespace

@@ -4,9 +4,12 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/Desktop.h"
 
@@ -38,12 +41,76 @@ class SharedSegment {
   std::uint32_t segment_ = 0;
 };
 
+class DamageWatch;
+
+// What the server tells of changes on the desktop, on the desktop's own connection: device
+// motion (XInput 2.2 raw events on the root window) and drawing on the screen (DAMAGE on the
+// root window). Where the server lacks either, neither is used and the answer is always "it may
+// have changed".
+class ChangeWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // A warp moves the pointer with no device motion: the pointer is asked for again at least
+  // this often all the same.
+  static constexpr auto PointerSafetyInterval = std::chrono::milliseconds(200);
+
+  ChangeWatch(xcb_connection_t* c, xcb_screen_t* screen);
+  ChangeWatch(const ChangeWatch&) = delete;
+  ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+  // Reads the events that have come, without waiting for any.
+  void drain();
+  // Whether the pointer may have moved since it was last asked for.
+  bool pointerMayHaveMoved(Clock::time_point now) const;
+  // The pointer was asked for, and found to have moved or not.
+  void pointerQueried(Clock::time_point now, bool moved);
+  // The pointer is due for a look whatever the reports say.
+  void pointerDue() { queried_.reset(); }
+  // Whether anything was reported, or the pointer found moved, since the last call.
+  bool takeActivity();
+  bool watches() const { return inputOpcode_ != 0; }
+
+ private:
+  friend class DamageWatch;
+  xcb_connection_t* c_;
+  xcb_window_t root_;
+  std::uint8_t inputOpcode_ = 0;  // XInput's, when its raw events come
+  std::uint8_t damageEvent_ = 0;  // DAMAGE's notify event, when it can be used
+  bool moved_ = false;            // device motion since the pointer was last asked for
+  bool activity_ = false;         // anything since takeActivity()
+  std::optional<Clock::time_point> queried_;
+  std::vector<DamageWatch*> watches_;
+};
+
+// Drawing on the screen as one canvas follows it, with a damage object of its own.
+class DamageWatch {
+ public:
+  explicit DamageWatch(ChangeWatch& changes);
+  ~DamageWatch();
+  DamageWatch(const DamageWatch&) = delete;
+  DamageWatch& operator=(const DamageWatch&) = delete;
+
+  // Whether anything drawn on the screen since the last call, or since forget(), touched `area`
+  // (always true where drawing cannot be followed). Takes the drawing in either way.
+  bool touched(const Rect& area);
+  // For a drawing about to read the screen: it shows everything drawn until now.
+  void forget();
+
+ private:
+  friend class ChangeWatch;
+  ChangeWatch& changes_;
+  std::uint32_t id_ = 0;      // the damage object, when there is one
+  std::uint32_t region_ = 0;  // where it hands its damage over
+  bool pending_ = false;      // something was drawn since the damage was last taken in
+};
+
 // What the canvases need to know of the display.
 struct Display {
   xcb_connection_t* connection = nullptr;
   xcb_screen_t* screen = nullptr;
   bool shm = false;     // MIT-SHM usable
   bool render = false;  // RENDER 0.6 or later: transforms and filters
+  ChangeWatch* changes = nullptr;
 };
 
 // Enlarges on the server with RENDER: no pixels cross to the program.
