@@ -10,12 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -135,6 +137,16 @@ double cpuSeconds(int pid) {
   return seconds;
 }
 
+// Whether a child is still running (a stopped one counts; one that has ended and not been
+// waited for does not).
+bool running(int pid) {
+  QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  const QByteArray stat = f.readAll();
+  const qsizetype close = stat.lastIndexOf(')');
+  return close > 0 && close + 2 < stat.size() && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+}
+
 int peakRssKb(int pid) {
   QFile f(QStringLiteral("/proc/%1/status").arg(pid));
   if (!f.open(QIODevice::ReadOnly)) return 0;
@@ -152,14 +164,26 @@ struct Contender {
   int rssKb = 0;
   double firstFrameMs = -1;
 
+  bool ended = false;  // before its turns were over: its figures mean nothing
+
   double programPercent() const { return programSeconds / wallSeconds * 100; }
   double serverPercent() const { return serverSeconds / wallSeconds * 100; }
 };
 
-// Gives each contender `seconds` in all, in ten turns, with the pointer moving over `area`
-// every 20 ms; the others are stopped meanwhile, so the server works for one at a time.
+// What goes on on the screen while the contenders take their turns: called every 20 ms with
+// the step's number.
+using Scene = std::function<void(XSession& x, int step)>;
+
+Scene movingPointer(QRect area) {
+  return [area](XSession& x, int step) {
+    x.movePointer(area.x() + (step * 7) % area.width(), area.y() + (step * 3) % area.height());
+  };
+}
+
+// Gives each contender `seconds` in all, in ten turns, while `scene` plays; the others are
+// stopped meanwhile, so the server works for one at a time.
 void takeTurns(VirtualScreen& screen, XSession& x, std::vector<Contender>& contenders,
-               double seconds, QRect area) {
+               double seconds, const Scene& scene) {
   constexpr int Turns = 10;
   const int steps = std::max(1, static_cast<int>(seconds * 1000 / 20 / Turns));
   for (const Contender& c : contenders)
@@ -173,7 +197,7 @@ void takeTurns(VirtualScreen& screen, XSession& x, std::vector<Contender>& conte
       const double server0 = cpuSeconds(screen.serverPid());
       const auto started = std::chrono::steady_clock::now();
       for (int i = 0; i < steps; ++i, ++step) {
-        x.movePointer(area.x() + (step * 7) % area.width(), area.y() + (step * 3) % area.height());
+        scene(x, step);
         sleepMs(20);
       }
       c.wallSeconds +=
@@ -187,6 +211,10 @@ void takeTurns(VirtualScreen& screen, XSession& x, std::vector<Contender>& conte
   for (Contender& c : contenders)
     if (c.pid) {
       c.rssKb = peakRssKb(c.pid);
+      c.ended = !running(c.pid);
+      if (c.ended)
+        std::fprintf(stderr, "%s ended during its turns: its figures mean nothing\n",
+                     c.name.toLocal8Bit().constData());
       kill(c.pid, SIGCONT);
     }
 }
@@ -253,6 +281,28 @@ int tickLoop(char** argv, Drawing drawing) {
   }
 }
 
+// The peer: xzoom at 270x186, zoom 3, its delay brought to 50 ms, magnifying the 90x62 pixels at
+// `source`. Started first, while its window is the only one to take the keys (with no window
+// manager they go under the pointer), and left stopped; null when it does not start.
+std::unique_ptr<ChildProcess> startXzoom(XSession& x, const QStringList& env, QPoint source) {
+  auto xzoom = std::make_unique<ChildProcess>(
+      QStringLiteral("xzoom"),
+      QStringList{QStringLiteral("-mag"), QStringLiteral("3"), QStringLiteral("-source"),
+                  QStringLiteral("90x62+%1+%2").arg(source.x()).arg(source.y())},
+      env);
+  auto window = x.waitForWindow(QStringLiteral("xzoom"), 10000);
+  if (!window) {
+    std::fprintf(stderr, "xzoom did not start: its figures are missing\n");
+    return nullptr;
+  }
+  const QPoint inside = window->client.center();
+  x.movePointer(inside.x(), inside.y());
+  x.pressKeys({'d'});
+  x.pressKeys({'d'});
+  kill(xzoom->pid(), SIGSTOP);
+  return xzoom;
+}
+
 // The program at the design size beside the loops and xzoom, then maximised; each group with
 // its idle baseline taken in the same turns.
 std::vector<std::vector<Contender>> runPrograms(const QString& program, double seconds) {
@@ -274,22 +324,8 @@ std::vector<std::vector<Contender>> runPrograms(const QString& program, double s
 
   {  // the design size, as it opens with no settings, against the floor loops and xzoom
     std::vector<Contender> c{{QStringLiteral("idle (pointer moving)")}};
-    // xzoom at 270x186, zoom 3, its delay brought to 50 ms; first, while its window is the
-    // only one to take the keys (with no window manager they go under the pointer)
-    ChildProcess xzoom(QStringLiteral("xzoom"),
-                       {QStringLiteral("-mag"), QStringLiteral("3"), QStringLiteral("-source"),
-                        QStringLiteral("90x62+300+%1").arg(ScreenHeight + 300)},
-                       env);
-    if (auto window = x.waitForWindow(QStringLiteral("xzoom"), 10000)) {
-      const QPoint inside = window->client.center();
-      x.movePointer(inside.x(), inside.y());
-      x.pressKeys({'d'});
-      x.pressKeys({'d'});
-      c.push_back({QStringLiteral("xzoom 270x186 z3"), xzoom.pid()});
-      kill(xzoom.pid(), SIGSTOP);  // out of the way of the program's start
-    } else {
-      std::fprintf(stderr, "xzoom did not start: its figures are missing\n");
-    }
+    auto xzoom = startXzoom(x, env, {300, ScreenHeight + 300});
+    if (xzoom) c.push_back({QStringLiteral("xzoom 270x186 z3"), xzoom->pid()});
 
     const QPoint pointer(300, ScreenHeight + 300);
     x.movePointer(pointer.x(), pointer.y());
@@ -308,7 +344,7 @@ std::vector<std::vector<Contender>> runPrograms(const QString& program, double s
     c.push_back({QStringLiteral("client tick loop"), clientTickLoop.pid()});
     settle();
 
-    takeTurns(screen, x, c, seconds, below);
+    takeTurns(screen, x, c, seconds, movingPointer(below));
     out.push_back(c);
   }
   {  // maximised: the whole top screen, zoom 1
@@ -323,10 +359,121 @@ std::vector<std::vector<Contender>> runPrograms(const QString& program, double s
     x.waitForWindow(QStringLiteral("Вендрел"), 10000);
     c.push_back({QStringLiteral("vendrel 1918x995 z1"), vendrel.pid()});
     settle();
-    takeTurns(screen, x, c, seconds, below);
+    takeTurns(screen, x, c, seconds, movingPointer(below));
     out.push_back(c);
   }
   return out;
+}
+
+// The design size while the screen is still, while a small square changes colour under a
+// still pointer, and while the pointer moves: the program and xzoom, each scene with its idle
+// baseline in the same turns.
+struct StillScreen {
+  std::vector<std::pair<QString, std::vector<Contender>>> scenes;
+  std::vector<double> frameMs;  // how long each frame of the animation took to show
+};
+
+StillScreen runStillScreen(const QString& program, double seconds) {
+  VirtualScreen screen(ScreenWidth, 2 * ScreenHeight);
+  XSession x(screen.display());
+  x.setRootPicture(uniquePixelPicture(ScreenWidth, 2 * ScreenHeight));
+  const QStringList env{QStringLiteral("DISPLAY=") + screen.display()};
+  QTemporaryDir folder;
+  const QString exe = folder.filePath(QStringLiteral("vendrel"));
+  QFile::copy(program, exe);
+  QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
+
+  // Both magnify the same spot: xzoom its fixed 90x62 source, the program the 92x70 pixels
+  // around the still pointer. The square lies inside both.
+  const QPoint still(345, ScreenHeight + 331);
+  const QRect square(320, ScreenHeight + 306, 50, 50);
+  auto colour = [](int frame) { return 0xff000000u | static_cast<QRgb>(0x0a1b2c * (frame + 1)); };
+  auto xzoom = startXzoom(x, env, {300, ScreenHeight + 300});
+  ChildProcess vendrel(exe, {}, env);
+  auto window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
+  sleepMs(1000);
+
+  StillScreen out;
+  const std::pair<QString, Scene> scenes[] = {
+      {QStringLiteral("still"), [](XSession&, int) {}},
+      {QStringLiteral("animation"),
+       [&](XSession& s, int step) {
+         if (step % 5 == 0) s.paint(s.root(), square, colour(step / 5));  // ten times a second
+       }},
+      {QStringLiteral("moving"), movingPointer({100, ScreenHeight + 100, 1600, 800})},
+  };
+  for (const auto& [name, scene] : scenes) {
+    x.movePointer(still.x(), still.y());
+    std::vector<Contender> c{{QStringLiteral("idle")}};
+    if (xzoom) c.push_back({QStringLiteral("xzoom"), xzoom->pid()});
+    c.push_back({QStringLiteral("vendrel"), vendrel.pid()});
+    takeTurns(screen, x, c, seconds, scene);
+    out.scenes.emplace_back(name, c);
+  }
+
+  // How soon the program shows each frame, alone on the server: the pixel in the view's middle
+  // shows the square's.
+  if (xzoom) kill(xzoom->pid(), SIGSTOP);
+  x.movePointer(still.x(), still.y());
+  sleepMs(500);
+  if (window) {
+    const QRect c = window->client;
+    const QRect middle(c.x() + 1 + 139, c.y() + 1 + 106, 1, 1);
+    for (int frame = 0; frame < 40; ++frame) {
+      x.paint(x.root(), square, colour(1000 + frame));
+      const auto painted = std::chrono::steady_clock::now();
+      while (x.grab(middle).pixel(0, 0) != colour(1000 + frame) &&
+             std::chrono::steady_clock::now() - painted < std::chrono::seconds(1))
+        sleepMs(1);
+      out.frameMs.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - painted)
+              .count());
+      sleepMs(frame % 4 == 0 ? 400 : 100 - static_cast<int>(out.frameMs.back()) % 100);
+    }
+  }
+  if (xzoom) kill(xzoom->pid(), SIGCONT);
+  return out;
+}
+
+void reportStillScreen(const StillScreen& r, double seconds) {
+  std::printf(
+      "\nA still screen at the design size, %.0f s each scene in ten turns (%% of one core, the "
+      "program and the server above the idle baseline of the same turns):\n",
+      seconds);
+  std::printf("%-12s %10s %10s\n", "scene", "xzoom %", "vendrel %");
+  std::map<QString, std::map<QString, double>> together;  // scene, contender
+  for (const auto& [scene, group] : r.scenes) {
+    const double idleServer = group.front().serverPercent();
+    for (const Contender& c : group)
+      if (c.pid) together[scene][c.name] = c.programPercent() + c.serverPercent() - idleServer;
+    std::printf("%-12s %10.2f %10.2f\n", scene.toLocal8Bit().constData(),
+                together[scene][QStringLiteral("xzoom")],
+                together[scene][QStringLiteral("vendrel")]);
+  }
+  const auto vendrel = QStringLiteral("vendrel"), xzoom = QStringLiteral("xzoom");
+  const double still = together[QStringLiteral("still")][vendrel];
+  const double moving = together[QStringLiteral("moving")][vendrel];
+  const double xzoomStill = together[QStringLiteral("still")][xzoom];
+  const double xzoomMoving = together[QStringLiteral("moving")][xzoom];
+  std::printf("idle/xzoom = %.2f\n", still / xzoomStill);
+  std::printf("moving/xzoom = %.2f\n", moving / xzoomMoving);
+  std::printf("animation/xzoom = %.2f\n", together[QStringLiteral("animation")][vendrel] /
+                                              together[QStringLiteral("animation")][xzoom]);
+  auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
+  std::printf("Bars: still screen %.2f%% at most a quarter of xzoom's %.2f%%: %s\n", still,
+              xzoomStill, verdict(still <= xzoomStill / 4));
+  std::printf("      still screen %.2f%% at most a quarter of its own moving %.2f%%: %s\n", still,
+              moving, verdict(still <= moving / 4));
+  std::printf("      moving %.2f%% at most 1.2x xzoom's %.2f%%: %s\n", moving, xzoomMoving,
+              verdict(moving <= 1.2 * xzoomMoving));
+  if (!r.frameMs.empty()) {
+    std::vector<double> ms = r.frameMs;
+    std::sort(ms.begin(), ms.end());
+    std::printf(
+        "      animation: %zu frames shown after %.1f ms at the median, %.1f ms at most "
+        "(within 50 ms: %s)\n",
+        ms.size(), ms[ms.size() / 2], ms.back(), verdict(ms.back() <= 50));
+  }
 }
 
 }  // namespace
@@ -337,6 +484,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && !std::strcmp(argv[1], "--client-tick-loop"))
     return tickLoop(argv, Drawing::ClientSide);
   QString program;
+  QString stillOnly;  // --still-screen PROGRAM: that section alone
   double seconds = 20;
   std::vector<char*> args{argv[0]};
   for (int i = 1; i < argc; ++i) {
@@ -344,10 +492,18 @@ int main(int argc, char** argv) {
       program = QString::fromLocal8Bit(argv[++i]);
     else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
       seconds = std::atof(argv[++i]);
+    else if (!std::strcmp(argv[i], "--still-screen") && i + 1 < argc)
+      stillOnly = QString::fromLocal8Bit(argv[++i]);
     else
       args.push_back(argv[i]);
   }
   int benchArgc = static_cast<int>(args.size());
+  if (!stillOnly.isEmpty()) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(benchArgc, args.data());
+    reportStillScreen(runStillScreen(stillOnly, seconds), seconds);
+    return 0;
+  }
 
   VirtualScreen screen(ScreenWidth, ScreenHeight);
   qputenv("DISPLAY", screen.display().toLocal8Bit());
@@ -470,6 +626,7 @@ int main(int argc, char** argv) {
     std::printf("      peak RSS %.1f MB under 40 MB: %s\n", rss, verdict(rss, 40));
     std::printf("      first frame %.0f ms within 150 ms: %s\n", firstFrameMs,
                 firstFrameMs >= 0 ? verdict(firstFrameMs, 150) : "NOT met");
+    reportStillScreen(runStillScreen(program, seconds), seconds);
   }
 
   std::printf("\n");

@@ -55,9 +55,9 @@ class Desktop {
   // Whether anything may have changed since the last call: the pointer moved, or something was
   // drawn on the screen (the view's own drawing included).
   virtual bool changed() { return true; }
-  // Calls `wake` once, from the event loop, when anything may have changed, or when the pointer
-  // is due for a look in case a program moved it (which no report covers); an empty function
-  // stops watching.
+  // Calls `wake` once, from the event loop, when anything may have changed; an empty function
+  // stops watching. Meanwhile the desktop looks at the pointer now and then itself, for a
+  // program may move it, which no report tells.
   virtual void watch(std::function<void()> wake) { (void)wake; }
 
   Rect primaryMonitor() { return monitors().front(); }

@@ -86,7 +86,16 @@ class X11Desktop final : public Desktop {
     due_.setSingleShot(true);
     due_.setInterval(x11::ChangeWatch::PointerSafetyInterval);
     QObject::connect(&due_, &QTimer::timeout, [this] {
-      changes_->pointerDue();
+      // A program may have moved the pointer, which no event tells: look, and wake the
+      // magnifier only when something did change.
+      try {
+        queryPointer(x11::ChangeWatch::Clock::now());
+        if (!changes_->takeActivity()) {
+          due_.start();
+          return;
+        }
+      } catch (const std::runtime_error&) {
+      }
       fire();
     });
   }
@@ -95,14 +104,7 @@ class X11Desktop final : public Desktop {
     const auto now = x11::ChangeWatch::Clock::now();
     changes_->drain();
     if (!changes_->pointerMayHaveMoved(now)) return pointer_;  // no round trip for a still one
-    x11::Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
-        display_.connection, xcb_query_pointer(display_.connection, display_.screen->root),
-        nullptr));
-    if (!reply) throw std::runtime_error("QueryPointer failed");
-    const QPoint p(reply->root_x, reply->root_y);
-    changes_->pointerQueried(now, p != pointer_);
-    pointer_ = p;
-    return pointer_;
+    return queryPointer(now);
   }
 
   bool reportsChanges() override { return changes_->watches(); }
@@ -152,6 +154,17 @@ class X11Desktop final : public Desktop {
   }
 
  private:
+  QPoint queryPointer(x11::ChangeWatch::Clock::time_point now) {
+    x11::Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
+        display_.connection, xcb_query_pointer(display_.connection, display_.screen->root),
+        nullptr));
+    if (!reply) throw std::runtime_error("QueryPointer failed");
+    const QPoint p(reply->root_x, reply->root_y);
+    changes_->pointerQueried(now, p != pointer_);
+    pointer_ = p;
+    return pointer_;
+  }
+
   void fire() {
     notifier_->setEnabled(false);
     due_.stop();

@@ -64,8 +64,6 @@ class ChangeWatch {
   bool pointerMayHaveMoved(Clock::time_point now) const;
   // The pointer was asked for, and found to have moved or not.
   void pointerQueried(Clock::time_point now, bool moved);
-  // The pointer is due for a look whatever the reports say.
-  void pointerDue() { queried_.reset(); }
   // Whether anything was reported, or the pointer found moved, since the last call.
   bool takeActivity();
   bool watches() const { return inputOpcode_ != 0; }
