@@ -2,7 +2,7 @@
 BUILD ?= build
 PREFIX ?= $(HOME)/.local
 
-.PHONY: all deps build run test bench install uninstall clean
+.PHONY: all deps build run test check bench install uninstall clean
 
 all: build
 
@@ -19,6 +19,12 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
 
+# The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+check: deps
+	@cmake -S . -B $(BUILD)-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDREL_SANITIZE=ON >/dev/null
+	@cmake --build $(BUILD)-check -j$$(nproc)
+	@cd $(BUILD)-check && ctest --output-on-failure -j$$(nproc)
+
 bench: build
 	@scripts/deps.sh bench
 	@$(BUILD)/vendrel_bench --program $(BUILD)/vendrel --benchmark_min_time=0.2
@@ -30,4 +36,4 @@ uninstall:
 	@scripts/install.sh uninstall $(BUILD) $(PREFIX)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-check

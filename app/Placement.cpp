@@ -1,5 +1,13 @@
 #include "app/Placement.h"
 
+int storedSize(int stored, int fallback) {
+  return stored < MinimumWindowSize ? fallback : stored;
+}
+
+bool usableScreen(const Rect& screen) {
+  return screen.width() >= MinimumWindowSize && screen.height() >= MinimumWindowSize;
+}
+
 int clampedLeft(int left, const Rect& screen) {
   return left < screen.left ? screen.left : left;
 }

@@ -4,6 +4,15 @@
 
 #include "platform/Rect.h"
 
+// The smallest window that can still be seen and taken hold of. A stored width or height below
+// it counts as missing; a window below it is not stored; and a screen below it (a display with
+// no monitor switched on) is none to fit the window to.
+constexpr int MinimumWindowSize = 32;
+
+// A stored width or height, or `fallback` when it is too small to show.
+int storedSize(int stored, int fallback);
+bool usableScreen(const Rect& screen);
+
 // Stored window bounds brought onto the screen (the primary monitor). Each rule leaves a value
 // that already fits as it is.
 int clampedLeft(int left, const Rect& screen);      // not left of the screen

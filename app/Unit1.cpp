@@ -154,7 +154,9 @@ bool TForm1::InstanceEnumProc(WindowHandle W, std::intptr_t /*user*/) {
   const InstanceTexts texts = instanceTexts(AppTitle, AppExeName);
   if (W == 0) return false;
   TopLevelWindows& windows = Owner.windows();
-  if (windows.owningThread(W) == 0) return false;  // gone while we walked
+  // Gone while we walked (a copy that has just ended, say): passed over, for stopping here
+  // would leave the windows after it unseen, another copy's among them.
+  if (windows.owningThread(W) == 0) return true;
   const QByteArray N = windows.className(W, 95);
   const QByteArray X = windows.title(W, 210);
   if (!isRunningCopy(N, X, texts)) return true;
@@ -187,25 +189,32 @@ void TForm1::LoadSettings() {
   TrackBar1->setValue(position);  // the slider keeps it within 1 to 10
   UpdateCaption();
 
-  int left = screen.right - Width();
+  // A display with no monitor switched on has a screen of nothing: the window keeps the bounds
+  // it has, or was given, rather than shrink to it and never show again.
+  const bool fit = usableScreen(screen);
+  int left = fit ? screen.right - Width() : Left();
   read("MainForm", "Left", left);
-  left = clampedLeft(left, screen);
+  if (fit) left = clampedLeft(left, screen);
   int top = Top();
   read("MainForm", "Top", top);
-  top = clampedTop(top, screen);
+  if (fit) top = clampedTop(top, screen);
   int width = Width();
   read("MainForm", "Width", width);
-  width = clampedWidth(width, screen);
+  width = storedSize(width, Width());
+  if (fit) width = clampedWidth(width, screen);
   int height = Height();
   read("MainForm", "Height", height);
-  height = clampedHeight(height, screen);
+  height = storedSize(height, Height());
+  if (fit) height = clampedHeight(height, screen);
   setLeft(left);
   setTop(top);
   setWidth(width);
   setHeight(height);
-  const QPoint onScreen = keptOnScreen(bounds(), screen);
-  if (onScreen.x() != Left()) setLeft(onScreen.x());
-  if (onScreen.y() != Top()) setTop(onScreen.y());
+  if (fit) {
+    const QPoint onScreen = keptOnScreen(bounds(), screen);
+    if (onScreen.x() != Left()) setLeft(onScreen.x());
+    if (onScreen.y() != Top()) setTop(onScreen.y());
+  }
 
   bool visible = true;
   ini.LastResult =
@@ -224,10 +233,13 @@ void TForm1::SaveSettings() {
   };
   write("TrackBar", "Position", TrackBar1->value());
   const QRect b = bounds();
-  write("MainForm", "Left", b.x());
-  write("MainForm", "Top", b.y());
-  write("MainForm", "Width", b.width());
-  write("MainForm", "Height", b.height());
+  if (b.width() >= MinimumWindowSize &&
+      b.height() >= MinimumWindowSize) {  // else none it could show
+    write("MainForm", "Left", b.x());
+    write("MainForm", "Top", b.y());
+    write("MainForm", "Width", b.width());
+    write("MainForm", "Height", b.height());
+  }
   ini.LastResult = ini.WriteParam(IniFileName, QStringLiteral("ScalePanel"),
                                   QStringLiteral("Visible"), ptBool, &ini.StrValue, ini.FloatValue,
                                   ini.IntValue, ScalePanelVisibleItem1->isChecked(), false);

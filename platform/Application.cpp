@@ -18,7 +18,14 @@ int Application::run() {
   running_ = true;
   const int code = QApplication::exec();
   running_ = false;
+  if (!terminated_ && mainForm_->isVisible()) mainForm_->close();
   return code;
+}
+
+void Application::closeMainForm() {
+  if (!mainForm_ || !running_) return;
+  mainForm_->close();
+  QCoreApplication::exit(0);  // every loop, a modal dialog's too
 }
 
 void Application::terminate() {
@@ -45,6 +52,8 @@ void Application::showException(const QString& message) const {
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     return;
   }
-  QMessageBox box(QMessageBox::Critical, title_, message, QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical,
+                  title_.isEmpty() ? QGuiApplication::applicationDisplayName() : title_, message,
+                  QMessageBox::Ok);
   box.exec();
 }

@@ -41,10 +41,15 @@ class Application {
   QWidget* mainForm() const { return mainForm_; }
 
   // Shows the main window and dispatches events until termination. A termination requested
-  // before the loop starts ends it at its first turn, and nothing is shown.
+  // before the loop starts ends it at its first turn, and nothing is shown. A loop ended any
+  // other way with the main window still open (the session manager's quit) closes it as its
+  // close button would.
   int run();
   // A request: the loop ends at its next turn.
   void terminate();
+  // What the main window's close button does, from wherever it is asked: its close handler
+  // runs and the program ends, a modal dialog that may be open included.
+  void closeMainForm();
   bool terminated() const { return terminated_; }
 
   // The title is also the title of the application's hidden window.

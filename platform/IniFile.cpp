@@ -1,11 +1,11 @@
 #include "platform/IniFile.h"
 
 #include "platform/Ascii.h"
+#include "platform/SafeWrite.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <limits>
 
 namespace {
@@ -239,12 +239,11 @@ void IniFile::save() const {
   constexpr auto anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
   if (info.exists() && (!info.isFile() || !info.isWritable() || !(info.permissions() & anyWrite)))
     throw IniError("the file cannot be written");
-  // The new content goes to a file beside the old one and is renamed over it: a crash leaves
-  // either the old file or the new one, never half of one.
-  QSaveFile file(fileName_);
-  file.setDirectWriteFallback(false);
-  if (!file.open(QIODevice::WriteOnly)) throw IniError("cannot create the file");
-  for (const QByteArray& line : lines_)
-    if (file.write(line) != line.size()) throw IniError("cannot write the file");
-  if (!file.commit()) throw IniError("cannot replace the file");
+  // A crash, a full disk or a size limit leaves either the old file or the new one, never half
+  // of one, nor an empty one.
+  try {
+    replaceFile(fileName_, lines_.join());
+  } catch (const WriteError& e) {
+    throw IniError(e.what());
+  }
 }

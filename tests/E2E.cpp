@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <stdexcept>
 
 void Magnifier::startServer(const Options& options) {
   if (options.monitors.empty()) {
@@ -37,19 +38,23 @@ void Magnifier::coverScreen() {
 
 void Magnifier::start(const Options& options) {
   ASSERT_TRUE(folder_.isValid());
-  const QString exe = folder_.filePath(QStringLiteral("vendrel"));
-  ASSERT_TRUE(QFile::copy(QStringLiteral(VENDREL_BINARY), exe));
-  ASSERT_TRUE(QDir(folder_.path()).mkpath(QStringLiteral("Vendrel")));
   startServer(options);
   if (IsSkipped() || HasFatalFailure()) return;
   program = launch();
   ASSERT_TRUE(waitForMagnifier());
 }
 
-std::unique_ptr<ChildProcess> Magnifier::launch() {
+std::unique_ptr<ChildProcess> Magnifier::launch(const QStringList& prefix) {
+  const QString exe = folder_.filePath(QStringLiteral("vendrel"));
+  if (!QFile::exists(exe)) {
+    if (!QFile::copy(QStringLiteral(VENDREL_BINARY), exe))
+      throw std::runtime_error("cannot copy the program");
+    QDir(folder_.path()).mkpath(QStringLiteral("Vendrel"));
+  }
+  QStringList command = prefix + QStringList{exe};
+  const QString program = command.takeFirst();
   return std::make_unique<ChildProcess>(
-      folder_.filePath(QStringLiteral("vendrel")), QStringList{},
-      QStringList{QStringLiteral("DISPLAY=") + screen->display()});
+      program, command, QStringList{QStringLiteral("DISPLAY=") + screen->display()});
 }
 
 QRect Magnifier::viewOnScreen() {

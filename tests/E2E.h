@@ -26,8 +26,9 @@ class Magnifier : public ::testing::Test {
   // Waits for a magnifier window to show up and takes it as `window`.
   ::testing::AssertionResult waitForMagnifier();
 
-  // Starts one more copy of the program from the same folder.
-  std::unique_ptr<ChildProcess> launch();
+  // Starts one more copy of the program from the same folder (which it first makes, when
+  // need be); `prefix` is a command that runs it (prlimit, say).
+  std::unique_ptr<ChildProcess> launch(const QStringList& prefix = {});
   QString programFolder() const { return folder_.path(); }
 
   // The view on the screen, for the window as it now stands (panel shown).

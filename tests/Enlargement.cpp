@@ -21,22 +21,24 @@ QString checkEnlargement(const QImage& view, const Rect& source, int screenWidth
     for (int x = 0; x < w; ++x) {
       const QPoint got = uniquePixelAt(view.pixel(x, y), screenWidth);
       const QPoint want(source.left + reference(x, w, sw), source.top + reference(y, h, sh));
-      const QString where = QStringLiteral("view (%1,%2) shows (%3,%4), want (%5,%6)")
-                                .arg(x)
-                                .arg(y)
-                                .arg(got.x())
-                                .arg(got.y())
-                                .arg(want.x())
-                                .arg(want.y());
+      const auto where = [&] {
+        return QStringLiteral("view (%1,%2) shows (%3,%4), want (%5,%6)")
+            .arg(x)
+            .arg(y)
+            .arg(got.x())
+            .arg(got.y())
+            .arg(want.x())
+            .arg(want.y());
+      };
       if (match == Match::Exact) {
-        if (got != want) return where;
+        if (got != want) return where();
         continue;
       }
-      if (std::abs(got.x() - want.x()) > 1 || std::abs(got.y() - want.y()) > 1) return where;
+      if (std::abs(got.x() - want.x()) > 1 || std::abs(got.y() - want.y()) > 1) return where();
       if (y == 0) columns[x] = got.x();
       if (x == 0) rows[y] = got.y();
       if (got.x() != columns[x] || got.y() != rows[y])
-        return where + QStringLiteral(": not one source column and row");
+        return where() + QStringLiteral(": not one source column and row");
     }
   if (match == Match::Nearest) {
     auto coversInOrder = [](const std::vector<int>& m, int first, int length) {

@@ -89,7 +89,7 @@ class FakeApplication : public Application {
   ~FakeApplication() override;
 
   void helpCommand(int command, int data) override { helpCalls.emplace_back(command, data); }
-  Desktop& desktop() override { return fakeDesktop; }
+  Desktop& desktop() override { return realDesktop ? *realDesktop : fakeDesktop; }
   TopLevelWindows& windows() override { return fakeWindows; }
   Shell& shell() override { return fakeShell; }
   SystemInfo& system() override { return fakeSystem; }
@@ -98,6 +98,7 @@ class FakeApplication : public Application {
 
   static constexpr WindowHandle OwnWindow = 100;
   FakeDesktop fakeDesktop;
+  std::unique_ptr<Desktop> realDesktop;  // a real display's, when set: used instead
   FakeWindows fakeWindows;
   FakeShell fakeShell;
   FakeSystemInfo fakeSystem;

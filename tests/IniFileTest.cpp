@@ -95,7 +95,8 @@ TEST(IniFile, RandomFilesRoundTrip) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("r.ini"));
   std::mt19937 random(1251);
-  const QByteArray alphabet("[]=; \t\r\nSKsk01x\xc0\xff\xe9", 21);
+  static const char letters[] = "[]=; \t\r\nSKsk01x\xc0\xff\xe9";
+  const QByteArray alphabet(letters, sizeof letters - 1);
   std::uniform_int_distribution<int> pick(0, static_cast<int>(alphabet.size()) - 1);
   std::uniform_int_distribution<int> length(0, 120);
   std::uniform_int_distribution<int> valueChar(0x21, 0xff);

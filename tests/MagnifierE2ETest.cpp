@@ -68,4 +68,30 @@ TEST(MagnifierWithoutDisplay, EndsWithAClearMessage) {
   }
 }
 
+TEST(MagnifierOnAScreenOfFewColours, SaysSoInABoxAndOnItsErrorOutput) {
+  for (int depth : {16, 15, 8}) {
+    VirtualScreen screen(800, 600, {}, depth);
+    XSession x(screen.display());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), screen.display());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VENDREL_BINARY), {});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    if (depth >= 15) {
+      // Started from a menu there is no terminal: the box is what the user sees.
+      const auto box = x.waitForWindow(QStringLiteral("Vendrel"), 10000);
+      ASSERT_TRUE(box) << depth << "-bit: no box";
+      EXPECT_EQ(p.state(), QProcess::Running) << "waits for the box to be closed";
+      x.closeWindow(box->id);
+    }  // an 8-bit screen is one Qt cannot paint on: only the error output tells
+    ASSERT_TRUE(p.waitForFinished(10000)) << depth << "-bit";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << depth << "-bit: no crash";
+    EXPECT_EQ(p.exitCode(), 1) << depth << "-bit";
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("%1 бит").arg(depth))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("24 или 32"))) << err.toStdString();
+  }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "app/Placement.h"
 #include "app/Unit1.h"
@@ -75,6 +76,19 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
        {744, 39, 280, 215},
        3,
        false},
+      {"no width", "[MainForm]\r\nWidth=0\r\n", {744, 39, 280, 298}, 3, true},
+      {"a negative height", "[MainForm]\r\nHeight=-20\r\n", {744, 39, 280, 298}, 3, true},
+      {"a window of one pixel",
+       "[MainForm]\r\nWidth=1\r\nHeight=1\r\n",
+       {744, 39, 280, 298},
+       3,
+       true},
+      {"just too small", "[MainForm]\r\nWidth=31\r\n", {744, 39, 280, 298}, 3, true},
+      {"just big enough",
+       "[MainForm]\r\nLeft=10\r\nWidth=32\r\nHeight=32\r\n[ScalePanel]\r\nVisible=0\r\n",
+       {10, 39, 32, 32},
+       3,
+       false},
       {"unparsable values keep the defaults",
        "[MainForm]\r\nLeft=abc\r\n[TrackBar]\r\nPosition=\r\n",
        {744, 39, 280, 298},
@@ -120,6 +134,45 @@ TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
   EXPECT_EQ(form->bounds(), QRect(20, 30, 300, 317)) << "comes back where it was";
   EXPECT_EQ(form->TrackBar1->value(), 7);
   EXPECT_FALSE(form->ScalePanel1->isVisible());
+}
+
+TEST_F(Settings, AScreenOfNothingNeitherShrinksTheWindowNorGetsStored) {
+  // A display with no monitor switched on: the window keeps its size, and what is stored brings
+  // it back on a real screen.
+  {
+    FakeApplication app(0, 0, exe);
+    TForm1* form = open(app);
+    EXPECT_EQ(form->bounds(), QRect(975, 39, 280, 298));
+    form->close();
+  }
+  FakeApplication app(1024, 768, exe);
+  TForm1* form = open(app);
+  EXPECT_EQ(form->bounds(), QRect(744, 39, 280, 298));
+}
+
+TEST_F(Settings, AWindowTooSmallToShowIsNotStored) {
+  store("[MainForm]\r\nLeft=10\r\nTop=20\r\nWidth=300\r\nHeight=400\r\n");
+  FakeApplication app(1024, 768, exe);
+  TForm1* form = open(app);
+  form->setBounds({50, 60, 20, 0});
+  QApplication::processEvents();
+  form->close();
+  EXPECT_EQ(stored(),
+            "[MainForm]\r\nLeft=10\r\nTop=20\r\nWidth=300\r\nHeight=400\r\n"
+            "[TrackBar]\r\nPosition=3\r\n[ScalePanel]\r\nVisible=1\r\n");
+}
+
+TEST_F(Settings, TheSessionManagersQuitSavesAsTheCloseButtonDoes) {
+  FakeApplication app(1024, 768, exe);
+  TForm1* form = app.createForm<TForm1>();
+  form->TrackBar1->setValue(6);
+  // What Qt does when the session manager tells the program to die: the loop just ends.
+  QTimer::singleShot(50, [] {
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+  });
+  app.run();
+  EXPECT_TRUE(stored().contains("[TrackBar]\r\nPosition=6\r\n")) << stored().toStdString();
 }
 
 TEST_F(Settings, ACopyEndedByTheGuardWritesNothing) {

@@ -82,10 +82,10 @@ void ChildProcess::stop() {
 
 // ---------------------------------------------------------------------------------------------
 
-VirtualScreen::VirtualScreen(int width, int height, const QStringList& options) {
+VirtualScreen::VirtualScreen(int width, int height, const QStringList& options, int depth) {
   startServer(QStringLiteral("Xvfb"),
               QStringList{QStringLiteral("-screen"), QStringLiteral("0"),
-                          QStringLiteral("%1x%2x24").arg(width).arg(height)} +
+                          QStringLiteral("%1x%2x%3").arg(width).arg(height).arg(depth)} +
                   options);
 }
 

@@ -43,7 +43,7 @@ struct DummyMonitor {
 class VirtualScreen {
  public:
   // Xvfb; `options` go to it as they are (for instance "-extension", "MIT-SHM" to leave one out).
-  VirtualScreen(int width, int height, const QStringList& options = {});
+  VirtualScreen(int width, int height, const QStringList& options = {}, int depth = 24);
   // Xorg with the dummy driver on a `size` screen, one RandR output (DUMMY0, DUMMY1, ...) per
   // monitor. Throws std::runtime_error when Xorg cannot start; it reads a configuration of
   // its own only when run as root.

@@ -4,11 +4,13 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 #include <stdexcept>
 
 #include "platform/Desktop.h"
 #include "platform/HelpViewer.h"
 #include "platform/Pictures.h"
+#include "platform/QuitSignals.h"
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
 #include "platform/x11/X11Desktop.h"
@@ -61,14 +63,27 @@ X11Application::X11Application(int& argc, char** argv) {
   qt_ = std::make_unique<GuardedApplication>(argc, argv, *this);
   QApplication::setWindowIcon(applicationIcon());
   setExeName(QCoreApplication::applicationFilePath());
-  desktop_ = createX11Desktop();
+  try {
+    desktop_ = createX11Desktop();
+  } catch (const std::exception& e) {
+    // Started from a menu, the program has no terminal to tell: say it where the user looks,
+    // where Qt can paint a box at all (not on 8-bit screens).
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen && screen->depth() >= 15) showException(QString::fromUtf8(e.what()));
+    throw;
+  }
   help_ = std::make_unique<HelpViewer>();
   windows_ = std::make_unique<X11Windows>([this] { bringForward(); });
   shell_ = std::make_unique<XdgShell>();
   system_ = std::make_unique<HostSystemInfo>();
+  // A logout or a shutdown ends a program with SIGTERM or SIGHUP: the settings are saved then
+  // as when the window is closed.
+  signals_ = std::make_unique<QuitSignals>([this] { closeMainForm(); });
+  failWritesBeyondTheSizeLimit();
 }
 
 X11Application::~X11Application() {
+  signals_.reset();
   releaseForms();  // before the services and Qt they use go away
   windows_.reset();
   help_.reset();

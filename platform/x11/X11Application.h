@@ -9,6 +9,7 @@ class HelpViewer;
 class X11Windows;
 class XdgShell;
 class HostSystemInfo;
+class QuitSignals;
 
 // The application object of the real program: Qt on its xcb platform, with no high-DPI
 // rescaling, and the X11 desktop.
@@ -32,4 +33,5 @@ class X11Application final : public Application {
   std::unique_ptr<X11Windows> windows_;
   std::unique_ptr<XdgShell> shell_;
   std::unique_ptr<HostSystemInfo> system_;
+  std::unique_ptr<QuitSignals> signals_;
 };

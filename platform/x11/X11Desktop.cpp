@@ -63,7 +63,11 @@ class X11Desktop final : public Desktop {
     display_.connection = c;
     display_.screen = it.data;
     if (!display_.screen || pixelBits(display_.screen->root_depth) != 32)
-      throw std::runtime_error("the X screen needs 24- or 32-bit colour");
+      throw std::runtime_error(
+          QStringLiteral("Экран показывает %1 бит цвета на точку, а Вендрелу нужно 24 или 32. "
+                         "Выберите глубину цвета 24 бита в настройках экрана.")
+              .arg(display_.screen ? display_.screen->root_depth : 0)
+              .toStdString());
 
     const auto* shm = xcb_get_extension_data(c, &xcb_shm_id);
     display_.shm = shm && shm->present;

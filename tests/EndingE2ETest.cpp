@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include "tests/E2E.h"
+
+namespace {
+
+// How the program ends, and what its settings file looks like afterwards.
+class EndingOnX : public Magnifier {
+ protected:
+  QString iniPath() const { return programFolder() + QStringLiteral("/Vendrel/Vendrel.ini"); }
+  QByteArray stored() const {
+    QFile f(iniPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+  }
+  void store(const QByteArray& bytes) {
+    QFile f(iniPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+  }
+  QStringList folderEntries() const {
+    return QDir(programFolder() + QStringLiteral("/Vendrel")).entryList(QDir::Files);
+  }
+  void zoomIn() {
+    const QPoint plus = plusButton();
+    x->click(1, plus.x(), plus.y());
+    sleepMs(100);
+  }
+  void closeAndWait() {
+    x->closeWindow(window.id);
+    const auto status = program->wait(5000);
+    ASSERT_TRUE(status) << "the program did not end on close";
+    EXPECT_EQ(*status, 0);
+  }
+  bool xrandr(const QStringList& arguments) {
+    return QProcess::execute(QStringLiteral("env"),
+                             QStringList{QStringLiteral("DISPLAY=") + screen->display(),
+                                         QStringLiteral("xrandr")} +
+                                 arguments) == 0;
+  }
+};
+
+TEST_F(EndingOnX, SignalsThatEndTheProgramSaveAsItsCloseButtonDoes) {
+  start();
+  int zoom = 3;
+  for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+    zoomIn();
+    ++zoom;
+    ::kill(program->pid(), sig);
+    const auto status = program->wait(5000);
+    ASSERT_TRUE(status) << strsignal(sig);
+    EXPECT_EQ(*status, 0) << strsignal(sig);
+    EXPECT_TRUE(stored().contains(QStringLiteral("Position=%1\r\n").arg(zoom).toLatin1()))
+        << strsignal(sig) << ": " << stored().toStdString();
+    program = launch();
+    ASSERT_TRUE(waitForMagnifier());
+    EXPECT_EQ(window.title, QStringLiteral("Вендрел (x%1)").arg(zoom)) << "comes back";
+  }
+}
+
+TEST_F(EndingOnX, ASignalWhileTheAboutDialogIsOpenStillSaves) {
+  start({.windowManager = true});
+  zoomIn();
+  const QPoint inView = viewOnScreen().center();
+  x->click(3, inView.x(), inView.y());
+  sleepMs(300);
+  x->pressKeys({keysym::Up});  // the last item: "О программе..."
+  x->pressKeys({keysym::Return});
+  ASSERT_TRUE(x->waitForWindow(QStringLiteral("О программе"), 5000));
+  ::kill(program->pid(), SIGTERM);
+  const auto status = program->wait(5000);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(*status, 0);
+  EXPECT_TRUE(stored().contains("Position=4\r\n")) << stored().toStdString();
+}
+
+// A settings file with a comment line, 71 bytes, as a user may keep one.
+const QByteArray Kept =
+    "; my magnifier\r\n[TrackBar]\r\nPosition=5\r\n[MainForm]\r\nLeft=10\r\nTop=20\r\n\r\n";
+
+TEST_F(EndingOnX, AFullDiskLeavesTheSettingsFileAsItWas) {
+  ASSERT_EQ(Kept.size(), 71);
+  const QByteArray folder = QFile::encodeName(programFolder() + QStringLiteral("/Vendrel"));
+  QDir().mkpath(QString::fromLocal8Bit(folder));
+  if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here (it takes root): " << strerror(errno);
+  struct Unmount {
+    QByteArray at;
+    ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+  } unmount{folder};
+  store(Kept);
+  {  // the rest of the disk, filled to the brim
+    QFile filler(QString::fromLocal8Bit(folder) + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size()) {
+    }
+    while (filler.write(block.left(1)) == 1) {
+    }
+  }
+  start();
+  if (HasFatalFailure()) return;
+  zoomIn();
+  closeAndWait();
+  EXPECT_EQ(stored(), Kept);
+  QStringList entries = folderEntries();
+  entries.sort();
+  EXPECT_EQ(entries, (QStringList{QStringLiteral("Vendrel.ini"), QStringLiteral("filler")}))
+      << "nothing left beside it";
+}
+
+TEST_F(EndingOnX, AFileSizeLimitLeavesTheSettingsFileAsItWasAndTheProgramAlive) {
+  ASSERT_TRUE(QDir(programFolder()).mkpath(QStringLiteral("Vendrel")));
+  store(Kept);
+  startServer({});
+  // A limit below the size of the file the program writes.
+  program = launch({QStringLiteral("prlimit"), QStringLiteral("--fsize=64"), QStringLiteral("--")});
+  ASSERT_TRUE(waitForMagnifier());
+  zoomIn();
+  closeAndWait();  // not killed by SIGXFSZ
+  EXPECT_EQ(stored(), Kept);
+  EXPECT_EQ(folderEntries(), QStringList{QStringLiteral("Vendrel.ini")});
+}
+
+TEST_F(EndingOnX, AScreenWithNoMonitorOnNeitherHidesTheWindowNorGetsStored) {
+  // Xorg's dummy driver can switch its only monitor off (Xvfb's cannot).
+  Options options;
+  options.monitors = {{{1024, 768}, {0, 0}, true}};
+  startServer(options);
+  if (IsSkipped()) return;
+  ASSERT_TRUE(
+      xrandr({QStringLiteral("--fb"), QStringLiteral("1024x768"), QStringLiteral("--output"),
+              QStringLiteral("DUMMY0"), QStringLiteral("--off")}));
+  program = launch();
+  sleepMs(1500);
+  ASSERT_TRUE(program->running());
+  for (const WindowInfo& w : x->topLevels())
+    if (w.title.startsWith(QStringLiteral("Вендрел (x"))) window = w;
+  ASSERT_NE(window.id, 0u);
+  closeAndWait();
+  const QByteArray ini = stored();
+  EXPECT_TRUE(ini.contains("[TrackBar]")) << "the close handler ran";
+  EXPECT_FALSE(ini.contains("Width=0") || ini.contains("Height=0")) << ini.toStdString();
+
+  ASSERT_TRUE(
+      xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY0"), QStringLiteral("--auto")}));
+  program = launch();
+  ASSERT_TRUE(waitForMagnifier()) << "shows on the next start";
+  EXPECT_GE(window.outer.width(), 32);
+  EXPECT_GE(window.outer.height(), 32);
+}
+
+TEST_F(EndingOnX, AStoredSizeOfNothingOpensTheWindowAtItsUsualSize) {
+  ASSERT_TRUE(QDir(programFolder()).mkpath(QStringLiteral("Vendrel")));
+  store("[MainForm]\r\nLeft=100\r\nTop=100\r\nWidth=0\r\nHeight=-4\r\n");
+  start();
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(window.outer, QRect(100, 100, 280, 298));
+}
+
+}  // namespace

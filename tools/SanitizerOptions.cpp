@@ -1,0 +1,17 @@
+// Built into every program of a sanitized build (`make check`): the options its sanitizers
+// start with, wherever and however it is run.
+
+extern "C" {
+
+const char* __asan_default_options() {
+  return "detect_leaks=1:detect_stack_use_after_return=1";
+}
+
+const char* __lsan_default_options() {
+  return "suppressions=" VENDREL_SANITIZER_SUPPRESSIONS ":print_suppressions=0";
+}
+
+const char* __ubsan_default_options() {
+  return "print_stacktrace=1:halt_on_error=1";
+}
+}
