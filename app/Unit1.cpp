@@ -145,6 +145,8 @@ TForm1::~TForm1() = default;
 void TForm1::FormCreate() {
   InstanceCount = 0;
   Owner.windows().enumerate([this](WindowHandle w) { return InstanceEnumProc(w, 0); });
+  Owner.desktop().keepIn(
+      {[this] { return ReadKept(); }, [this](const QByteArray& v) { WriteKept(v); }});
   ScreenCanvas = Owner.desktop().createCanvas();
   LoadSettings();
   UpdateStatus();
@@ -222,6 +224,24 @@ void TForm1::LoadSettings() {
                     &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible, false);
   ScalePanelVisibleItem1->setChecked(visible);
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
+}
+
+// What the desktop keeps between runs (the user's leave to share the screen, on Wayland), in
+// a section of its own.
+QByteArray TForm1::ReadKept() {
+  WIniFile ini;
+  QByteArray value;
+  ini.LastResult =
+      ini.ReadParam(IniFileName, QStringLiteral("ScreenCast"), QStringLiteral("RestoreToken"),
+                    ptString, &value, &ini.FloatValue, &ini.IntValue, &ini.BoolValue, false);
+  return value;
+}
+
+void TForm1::WriteKept(const QByteArray& value) {
+  WIniFile ini;
+  ini.LastResult =
+      ini.WriteParam(IniFileName, QStringLiteral("ScreenCast"), QStringLiteral("RestoreToken"),
+                     ptString, &value, ini.FloatValue, ini.IntValue, ini.BoolValue, false);
 }
 
 void TForm1::SaveSettings() {

@@ -72,6 +72,8 @@ class TForm1 : public TForm {
  private:
   void LoadSettings();
   void SaveSettings();
+  QByteArray ReadKept();
+  void WriteKept(const QByteArray& value);
   // Ticks rest while nothing changes, and wake when anything may have.
   void Pace();
   void Wake();

@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
   try {
     Form1 = Application->createForm<TForm1>();
     AboutDialog1 = Application->createHidden<TAboutDialog1>(nullptr, *Application);
-    Application->run();
+    return Application->run();  // 0, unless the desktop refused to show the screen
   } catch (const std::exception& e) {
     Application->showException(QString::fromLocal8Bit(e.what()));
   } catch (...) {

@@ -24,7 +24,9 @@
 #include "app/Magnify.h"
 #include "platform/PaintBox.h"
 #include "platform/Stretch.h"
+#include "platform/portal/PortalDesktop.h"
 #include "platform/x11/X11Desktop.h"
+#include "tools/PortalStandIn.h"
 #include "tools/XSession.h"
 
 namespace {
@@ -69,6 +71,14 @@ void tickOnce(Desktop& desktop, ScreenCanvas& canvas, PaintBox& view, const Case
   desktop.sync();
 }
 
+// Moves the pointer by a device (XTest) between two spots, so that every tick measured has to
+// ask for the pointer and draw anew, as it does while the user moves the mouse.
+void nudgePointer(benchmark::State& state, int& step) {
+  state.PauseTiming();
+  session->movePointer((++step % 2) ? 700 : 702, 400);
+  state.ResumeTiming();
+}
+
 void Tick(benchmark::State& state, Case c, Drawing drawing) {
   Desktop& desktop = *desktops.at(drawing);
   // As in the program: the view and the canvas are made once, and so are the server's and the
@@ -77,7 +87,11 @@ void Tick(benchmark::State& state, Case c, Drawing drawing) {
   auto canvas = desktop.createCanvas();
   session->movePointer(700, 400);
   tickOnce(desktop, *canvas, *view, c);
-  for (auto _ : state) tickOnce(desktop, *canvas, *view, c);
+  int step = 0;
+  for (auto _ : state) {
+    nudgePointer(state, step);
+    tickOnce(desktop, *canvas, *view, c);
+  }
   view.reset();
   QApplication::processEvents();
 }
@@ -106,9 +120,61 @@ void Enlarge(benchmark::State& state, Case c) {
   }
 }
 
+// The Wayland path, through a stand-in for the compositor and its portal.
+std::unique_ptr<PortalStandIn> standIn;
+std::unique_ptr<Desktop> portalDesktop;
+
+// Sets the Wayland path up at the bench's screen size, its pointer at (700, 400); false when
+// the stand-in cannot run here.
+bool startPortal() {
+  try {
+    standIn = std::make_unique<PortalStandIn>(
+        QStringLiteral(VENDREL_FAKE_PORTAL),
+        QStringLiteral("%1x%2+0+0").arg(ScreenWidth).arg(ScreenHeight));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "no portal stand-in: %s\n", e.what());
+    return false;
+  }
+  for (const QString& e : standIn->environment())
+    qputenv(e.section('=', 0, 0).toLocal8Bit(), e.section('=', 1).toLocal8Bit());
+  portalDesktop = createPortalDesktop(createX11Desktop(Drawing::ClientSide), {});
+  for (int i = 0; i < 500; ++i) {
+    if (i % 10 == 0) standIn->tell("cursor 700 400");  // until the streams run, it goes nowhere
+    QApplication::processEvents();
+    try {
+      if (portalDesktop->pointer() == QPoint(700, 400)) return true;
+    } catch (const std::runtime_error&) {
+    }
+    sleepMs(10);
+  }
+  std::fprintf(stderr, "the portal stand-in sent no pointer: %s\n",
+               standIn->calls().join(QStringLiteral(" | ")).toLocal8Bit().constData());
+  return false;
+}
+
+// A tick of the Wayland path: a new frame has come from the compositor (whose own work of
+// making it is left out), and the magnifier takes it in and draws it.
+void PortalTick(benchmark::State& state, Case c) {
+  auto view = makeView(c);
+  auto canvas = portalDesktop->createCanvas();
+  tickOnce(*portalDesktop, *canvas, *view, c);
+  for (auto _ : state) {
+    state.PauseTiming();
+    standIn->tell("frame");
+    sleepMs(20);  // the compositor paints its frame and PipeWire hands it over
+    state.ResumeTiming();
+    QApplication::processEvents();  // the frame taken in
+    tickOnce(*portalDesktop, *canvas, *view, c);
+  }
+  view.reset();
+  QApplication::processEvents();
+}
+
+// A round trip to the server and back (the pointer is kept where it is known to be still, so
+// asking for it may cost nothing: this asks for the input focus instead).
 void RoundTrip(benchmark::State& state) {
   Desktop& desktop = *desktops.at(Drawing::Fastest);
-  for (auto _ : state) benchmark::DoNotOptimize(desktop.pointer());
+  for (auto _ : state) desktop.sync();
 }
 
 // Keeps the median of each benchmark's repetitions.
@@ -534,6 +600,13 @@ int main(int argc, char** argv) {
         ->Repetitions(7)
         ->ReportAggregatesOnly(true);
   }
+  const bool portal = startPortal();
+  if (portal)
+    benchmark::RegisterBenchmark("tick portal 270x186 z3", PortalTick, Cases[0])
+        ->Unit(benchmark::kMicrosecond)
+        ->Iterations(200)
+        ->Repetitions(7)
+        ->ReportAggregatesOnly(true);
   benchmark::RegisterBenchmark("round trip", RoundTrip)
       ->Unit(benchmark::kMicrosecond)
       ->Repetitions(7)
@@ -627,6 +700,16 @@ int main(int argc, char** argv) {
     std::printf("      first frame %.0f ms within 150 ms: %s\n", firstFrameMs,
                 firstFrameMs >= 0 ? verdict(firstFrameMs, 150) : "NOT met");
     reportStillScreen(runStillScreen(program, seconds), seconds);
+  }
+
+  if (portal) {
+    const double portalTick = m["tick portal 270x186 z3"];
+    const double clientTick = m["tick client " + designName];
+    std::printf(
+        "\nWayland path (through the portal stand-in): %s tick %.1f us, the client-side X11 tick "
+        "%.1f us: %.2fx (bar 2x: %s)\n",
+        designName.c_str(), portalTick, clientTick, portalTick / clientTick,
+        verdict(portalTick / clientTick, 2));
   }
 
   std::printf("\n");

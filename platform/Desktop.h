@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QPoint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,13 @@ class CanvasBinding {
   ScreenCanvas& canvas_;
 };
 
+// What a desktop keeps from one run to the next in the program's settings: the user's leave to
+// share the screen, where a portal grants one.
+struct Keeping {
+  std::function<QByteArray()> read;
+  std::function<void(const QByteArray&)> write;
+};
+
 // The screen and the pointer: what the magnifier reads on every tick.
 class Desktop {
  public:
@@ -59,6 +67,9 @@ class Desktop {
   // stops watching. Meanwhile the desktop looks at the pointer now and then itself, for a
   // program may move it, which no report tells.
   virtual void watch(std::function<void()> wake) { (void)wake; }
+
+  // Where to keep what the desktop needs from one run to the next, if anything.
+  virtual void keepIn(Keeping keeping) { (void)keeping; }
 
   Rect primaryMonitor() { return monitors().front(); }
 };

@@ -8,9 +8,11 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-render0-dev libxcb-xtest0-dev
   libxcb-damage0-dev libxcb-xfixes0-dev libxcb-xinput-dev
+  libpipewire-0.3-dev libspa-0.2-dev
   libgtest-dev libbenchmark-dev
   xvfb xauth openbox fonts-dejavu-core
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+  pipewire pipewire-bin dbus-daemon
   desktop-file-utils appstream
 )
 # `make bench` measures the peer magnifier beside this one.

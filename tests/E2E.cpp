@@ -54,7 +54,7 @@ std::unique_ptr<ChildProcess> Magnifier::launch(const QStringList& prefix) {
   QStringList command = prefix + QStringList{exe};
   const QString program = command.takeFirst();
   return std::make_unique<ChildProcess>(
-      program, command, QStringList{QStringLiteral("DISPLAY=") + screen->display()});
+      program, command, QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);
 }
 
 QRect Magnifier::viewOnScreen() {

@@ -46,6 +46,9 @@ class Magnifier : public ::testing::Test {
   std::unique_ptr<XSession> x;
   std::unique_ptr<ChildProcess> program;
   WindowInfo window;
+  // What the program's environment has besides DISPLAY: by default that of an X11 session,
+  // whatever session the tests run in.
+  QStringList environment{QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("XDG_SESSION_TYPE=x11")};
 
  private:
   QTemporaryDir folder_;

@@ -13,6 +13,7 @@
 #include "platform/QuitSignals.h"
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
+#include "platform/portal/PortalDesktop.h"
 #include "platform/x11/X11Desktop.h"
 #include "platform/x11/X11Windows.h"
 
@@ -65,6 +66,16 @@ X11Application::X11Application(int& argc, char** argv) {
   setExeName(QCoreApplication::applicationFilePath());
   try {
     desktop_ = createX11Desktop();
+    // On a Wayland desktop the X root window holds only the XWayland windows: the pixels and
+    // the pointer come through the desktop portal instead.
+    if (waylandSession())
+      desktop_ = createPortalDesktop(
+          std::move(desktop_),
+          {[this] { return mainForm() ? mainForm()->frameGeometry() : QRect(); },
+           [this](const QString& message) {
+             showException(message);
+             QCoreApplication::exit(1);
+           }});
   } catch (const std::exception& e) {
     // Started from a menu, the program has no terminal to tell: say it where the user looks,
     // where Qt can paint a box at all (not on 8-bit screens).

@@ -351,7 +351,8 @@ class ImageSurface final : public PaintBox::Surface {
 // source grows), or with plain GetImage where the server has no MIT-SHM.
 class PixelX11Canvas final : public PixelCanvas {
  public:
-  explicit PixelX11Canvas(const Display& d) : display_(d), damage_(*d.changes) {}
+  PixelX11Canvas(const Display& d, PixelSource* source)
+      : display_(d), damage_(*d.changes), source_(source) {}
 
   void bind() override {
     if (xcb_connection_has_error(display_.connection))
@@ -361,10 +362,12 @@ class PixelX11Canvas final : public PixelCanvas {
 
  protected:
   Rect desktopBounds() override {
+    if (source_) return source_->desktopBounds();
     return {0, 0, display_.screen->width_in_pixels, display_.screen->height_in_pixels};
   }
 
   CapturedPixels capture(const Rect& area) override {
+    if (source_) return source_->capture(area);
     xcb_connection_t* c = display_.connection;
     const auto x = static_cast<std::int16_t>(area.left), y = static_cast<std::int16_t>(area.top);
     const auto w = static_cast<std::uint16_t>(area.width());
@@ -397,6 +400,7 @@ class PixelX11Canvas final : public PixelCanvas {
   }
 
   bool shows(const Rect& source, PaintBox& view, const Rect& dest) override {
+    if (source_) return false;  // the screen's damage says nothing of another source's pixels
     if (surfaceFor(view).shows(source, dest)) return !damage_.touched(source);
     damage_.forget();
     return false;
@@ -421,6 +425,7 @@ class PixelX11Canvas final : public PixelCanvas {
 
   Display display_;
   DamageWatch damage_;
+  PixelSource* source_;
   std::unique_ptr<SharedSegment> segment_;
   Reply<xcb_get_image_reply_t> fallback_;
 };
@@ -431,8 +436,8 @@ std::unique_ptr<ScreenCanvas> createRenderCanvas(const Display& display) {
   return std::make_unique<RenderCanvas>(display);
 }
 
-std::unique_ptr<ScreenCanvas> createPixelCanvas(const Display& display) {
-  return std::make_unique<PixelX11Canvas>(display);
+std::unique_ptr<ScreenCanvas> createPixelCanvas(const Display& display, PixelSource* source) {
+  return std::make_unique<PixelX11Canvas>(display, source);
 }
 
 }  // namespace x11

@@ -157,6 +157,10 @@ class X11Desktop final : public Desktop {
     return x11::createPixelCanvas(display_);
   }
 
+  std::unique_ptr<ScreenCanvas> createCanvasOver(PixelSource& source) {
+    return x11::createPixelCanvas(display_, &source);
+  }
+
  private:
   QPoint queryPointer(x11::ChangeWatch::Clock::time_point now) {
     x11::Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
@@ -204,4 +208,8 @@ void useXcbInPhysicalPixels() {
 
 std::unique_ptr<Desktop> createX11Desktop(Drawing drawing) {
   return std::make_unique<X11Desktop>(drawing);
+}
+
+std::unique_ptr<ScreenCanvas> createX11CanvasOver(Desktop& x11, PixelSource& source) {
+  return dynamic_cast<X11Desktop&>(x11).createCanvasOver(source);
 }

@@ -15,6 +15,12 @@ enum class Drawing {
 // Throws std::runtime_error when the display cannot be opened.
 std::unique_ptr<Desktop> createX11Desktop(Drawing drawing = Drawing::Fastest);
 
+class PixelSource;
+
+// A canvas on the display of `x11` (a desktop createX11Desktop() made) that enlarges the pixels
+// `source` holds, a screen cast's frames say, and puts them on the view the client-side way.
+std::unique_ptr<ScreenCanvas> createX11CanvasOver(Desktop& x11, PixelSource& source);
+
 // Sets Qt up as the program runs it, before the QApplication is made: on its xcb platform
 // (through XWayland on a Wayland desktop), in physical pixels.
 void useXcbInPhysicalPixels();

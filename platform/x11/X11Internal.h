@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Desktop.h"
+#include "platform/PixelSource.h"
 
 namespace x11 {
 
@@ -113,7 +114,9 @@ struct Display {
 
 // Enlarges on the server with RENDER: no pixels cross to the program.
 std::unique_ptr<ScreenCanvas> createRenderCanvas(const Display& display);
-// Reads the pixels (MIT-SHM, else GetImage), enlarges them here and puts them on the view.
-std::unique_ptr<ScreenCanvas> createPixelCanvas(const Display& display);
+// Reads the pixels (MIT-SHM, else GetImage; or from `source` when given), enlarges them here and
+// puts them on the view.
+std::unique_ptr<ScreenCanvas> createPixelCanvas(const Display& display,
+                                                PixelSource* source = nullptr);
 
 }  // namespace x11

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QPoint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/PixelSource.h"
+#include "platform/Rect.h"
+
+// The frames of a screen cast: one PipeWire stream per monitor, its latest frame held, and
+// the pointer each reports with its frames. PipeWire's loop runs from Qt's event loop: no
+// thread of its own.
+class PipeWireCapture final : public PixelSource {
+ public:
+  struct Stream {
+    std::uint32_t node;  // PipeWire node to connect to
+    Rect onDesktop;      // where the portal says its picture lies
+  };
+
+  // Connects on the remote `fd` (taking it over). `ended` runs from the event loop, once, when
+  // the remote or any stream stops (the session closed, a monitor unplugged).
+  PipeWireCapture(int fd, const std::vector<Stream>& streams, std::function<void()> ended);
+  ~PipeWireCapture() override;
+  PipeWireCapture(const PipeWireCapture&) = delete;
+  PipeWireCapture& operator=(const PipeWireCapture&) = delete;
+
+  // The pointer the streams last reported, on the desktop; nothing before the first report.
+  std::optional<QPoint> pointer() const;
+  // The streams' rectangles, in the portal's order.
+  std::vector<Rect> monitors() const;
+
+  Rect desktopBounds() override;
+  CapturedPixels capture(const Rect& area) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};

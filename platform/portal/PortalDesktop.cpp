@@ -1,0 +1,164 @@
+#include "platform/portal/PortalDesktop.h"
+
+#include <QDBusConnection>
+#include <QPalette>
+#include <QTimer>
+#include <chrono>
+#include <optional>
+
+#include "platform/PaintBox.h"
+#include "platform/PixelSource.h"
+#include "platform/portal/PipeWireCapture.h"
+#include "platform/portal/ScreenCast.h"
+#include "platform/x11/X11Desktop.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// After a session ends, the next tick this long after asks for a new one.
+constexpr auto RetryAfter = std::chrono::seconds(5);
+
+const char* const NoPortal =
+    "Вендрел не видит экран: на этом рабочем столе Wayland нет службы xdg-desktop-portal, "
+    "которая даёт программам изображение экрана.";
+const char* const NoPointer =
+    "Этот рабочий стол не сообщает программам, где находится указатель мыши, когда даёт им "
+    "изображение экрана, и Вендрелу не за чем следовать.";
+const char* const Refused =
+    "Показ экрана не разрешён, и Вендрелу нечего увеличивать. Запустите его снова и разрешите "
+    "показ экрана.";
+const char* const Failed = "Рабочий стол не смог начать показ экрана: ";
+
+class PortalDesktop;
+
+// The X11 canvas over the streams' frames; the view blank while there are none.
+class PortalCanvas final : public ScreenCanvas {
+ public:
+  PortalCanvas(const PortalDesktop& desktop, std::unique_ptr<ScreenCanvas> x11)
+      : desktop_(desktop), x11_(std::move(x11)) {}
+  void bind() override { x11_->bind(); }
+  void release() noexcept override { x11_->release(); }
+  void stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) override;
+
+ private:
+  const PortalDesktop& desktop_;
+  std::unique_ptr<ScreenCanvas> x11_;
+};
+
+class PortalDesktop final : public Desktop, public PixelSource {
+ public:
+  PortalDesktop(std::unique_ptr<Desktop> x11, PortalHooks hooks)
+      : x11_(std::move(x11)), hooks_(std::move(hooks)) {}
+
+  ~PortalDesktop() override {
+    capture_.reset();
+    session_.reset();
+  }
+
+  bool live() const { return capture_ != nullptr; }
+
+  QPoint pointer() override {
+    ensureSession();
+    if (capture_)
+      if (const auto p = capture_->pointer()) last_ = *p;
+    if (!last_) throw std::runtime_error("the portal has not told the pointer yet");
+    return *last_;
+  }
+
+  const std::vector<Rect>& monitors() override {
+    if (!capture_) return x11_->monitors();
+    monitors_ = capture_->monitors();
+    // The primary monitor is the one that holds the window, or else the first.
+    const QPoint c = hooks_.windowBounds ? hooks_.windowBounds().center() : QPoint();
+    for (std::size_t i = 1; i < monitors_.size(); ++i)
+      if (monitors_[i].contains(c.x(), c.y()) && !monitors_[0].contains(c.x(), c.y()))
+        std::swap(monitors_[0], monitors_[i]);
+    return monitors_;
+  }
+
+  std::unique_ptr<ScreenCanvas> createCanvas() override {
+    return std::make_unique<PortalCanvas>(*this, createX11CanvasOver(*x11_, *this));
+  }
+
+  void sync() override { x11_->sync(); }
+  void keepIn(Keeping keeping) override { keeping_ = std::move(keeping); }
+
+  Rect desktopBounds() override { return capture_ ? capture_->desktopBounds() : Rect{}; }
+  CapturedPixels capture(const Rect& area) override {
+    if (!capture_) throw std::runtime_error("no screen cast");
+    return capture_->capture(area);
+  }
+
+ private:
+  void ensureSession() {
+    if (session_ || capture_) return;
+    if (endedAt_ && Clock::now() - *endedAt_ < RetryAfter) return;
+    session_ = std::make_unique<portal::ScreenCastSession>(QDBusConnection::sessionBus());
+    QObject::connect(session_.get(), &portal::ScreenCastSession::started, &context_,
+                     [this](std::vector<portal::CastStream> streams, int fd, QByteArray token) {
+                       started(streams, fd, token);
+                     });
+    QObject::connect(session_.get(), &portal::ScreenCastSession::failed, &context_,
+                     [this](portal::ScreenCastSession::Failure why, const QString& detail) {
+                       later([this, why, detail] {
+                         end();
+                         if (hooks_.giveUp)
+                           hooks_.giveUp(why == portal::ScreenCastSession::Failure::Refused
+                                             ? QString::fromUtf8(Refused)
+                                             : QString::fromUtf8(Failed) + detail);
+                       });
+                     });
+    QObject::connect(session_.get(), &portal::ScreenCastSession::closed, &context_,
+                     [this] { later([this] { end(); }); });
+    session_->start(keeping_.read ? keeping_.read() : QByteArray());
+  }
+
+  void started(const std::vector<portal::CastStream>& streams, int fd, const QByteArray& token) {
+    // Kept at once: the leave the user gave is not lost if the program is stopped later.
+    if (!token.isEmpty() && keeping_.write) keeping_.write(token);
+    std::vector<PipeWireCapture::Stream> wanted;
+    for (const auto& s : streams) wanted.push_back({s.node, s.onDesktop});
+    capture_ = std::make_unique<PipeWireCapture>(fd, wanted, [this] { later([this] { end(); }); });
+  }
+
+  // The session is over, for whatever reason: the view goes blank, and a later tick asks again.
+  void end() {
+    capture_.reset();
+    session_.reset();
+    endedAt_ = Clock::now();
+  }
+
+  // Runs `what` from the event loop, never inside the callback of what it may destroy.
+  void later(std::function<void()> what) { QTimer::singleShot(0, &context_, std::move(what)); }
+
+  std::unique_ptr<Desktop> x11_;
+  PortalHooks hooks_;
+  Keeping keeping_;
+  QObject context_;
+  std::unique_ptr<portal::ScreenCastSession> session_;
+  std::unique_ptr<PipeWireCapture> capture_;
+  std::optional<Clock::time_point> endedAt_;
+  std::optional<QPoint> last_;
+  std::vector<Rect> monitors_;
+};
+
+void PortalCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) {
+  if (!desktop_.live()) {
+    view.fill(view.palette().color(QPalette::Button));  // nothing to show until a new session
+    return;
+  }
+  x11_->stretchCopy(source, view, dest);
+}
+
+}  // namespace
+
+bool waylandSession() {
+  return qgetenv("XDG_SESSION_TYPE") == "wayland" || !qgetenv("WAYLAND_DISPLAY").isEmpty();
+}
+
+std::unique_ptr<Desktop> createPortalDesktop(std::unique_ptr<Desktop> x11, PortalHooks hooks) {
+  const auto modes = portal::availableCursorModes(QDBusConnection::sessionBus());
+  if (!modes) throw DesktopUnavailable(NoPortal);
+  if (!(*modes & portal::CursorAsMetadata)) throw DesktopUnavailable(NoPointer);
+  return std::make_unique<PortalDesktop>(std::move(x11), std::move(hooks));
+}
