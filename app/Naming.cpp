@@ -13,6 +13,11 @@ QString iniFileNameFor(const QString& exePath) {
   return folderOf(exePath) + QStringLiteral("Vendrel/Vendrel.ini");
 }
 
+QString settingsFileFor(const QString& exePath, bool besideWritable, const QString& configHome) {
+  if (besideWritable || configHome.isEmpty()) return iniFileNameFor(exePath);
+  return configHome + QStringLiteral("/Vendrel/Vendrel.ini");
+}
+
 QString helpFileNameFor(const QString& exePath) {
   const QString folder = folderOf(exePath);
   QString name = exePath.mid(folder.size());

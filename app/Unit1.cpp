@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QSlider>
@@ -130,7 +131,10 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   AppExeName = Owner.exeName();
   Owner.setTitle(AppTitle);
   setWindowTitle(AppTitle);
-  IniFileName = iniFileNameFor(AppExeName);
+  // Beside the program when its folder there can be written; else the user's own (a program
+  // installed for the whole system sits where only the administrator writes).
+  IniFileName = settingsFileFor(AppExeName, Owner.canWriteIn(QFileInfo(iniFileNameFor(AppExeName)).path()),
+                                Owner.configHome());
   Owner.setHelpFile(helpFileNameFor(AppExeName));
   NoPosition = -32000;
   Frozen = false;
@@ -238,13 +242,25 @@ QByteArray TForm1::ReadKept() {
 }
 
 void TForm1::WriteKept(const QByteArray& value) {
+  MakeSettingsFolder();
   WIniFile ini;
   ini.LastResult =
       ini.WriteParam(IniFileName, QStringLiteral("ScreenCast"), QStringLiteral("RestoreToken"),
                      ptString, &value, ini.FloatValue, ini.IntValue, ini.BoolValue, false);
 }
 
+// The settings' folder, made on the first save: beside the program only where it could be
+// written when the program started, and the user's own readable by the user alone. A folder
+// that cannot be made leaves the writes to fail silently, as a missing one always has.
+void TForm1::MakeSettingsFolder() {
+  const QString folder = QFileInfo(IniFileName).path();
+  if (QFileInfo(folder).isDir()) return;
+  const bool own = IniFileName != iniFileNameFor(AppExeName);
+  if (own || Owner.canWriteIn(folder)) Owner.makeFolder(folder, own);
+}
+
 void TForm1::SaveSettings() {
+  MakeSettingsFolder();
   WIniFile ini;
   auto write = [&](const char* section, const char* key, int value) {
     ini.LastResult =

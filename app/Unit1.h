@@ -72,6 +72,7 @@ class TForm1 : public TForm {
  private:
   void LoadSettings();
   void SaveSettings();
+  void MakeSettingsFolder();
   QByteArray ReadKept();
   void WriteKept(const QByteArray& value);
   // Ticks rest while nothing changes, and wake when anything may have.

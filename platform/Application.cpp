@@ -1,6 +1,12 @@
 #include "platform/Application.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -56,4 +62,36 @@ void Application::showException(const QString& message) const {
                   title_.isEmpty() ? QGuiApplication::applicationDisplayName() : title_, message,
                   QMessageBox::Ok);
   box.exec();
+}
+
+QString Application::configHome() const {
+  const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg)) return QDir::cleanPath(xdg);
+  const QString home = qEnvironmentVariable("HOME");
+  if (home.isEmpty() || !QDir::isAbsolutePath(home) || !QFileInfo(home).isDir())
+    return {};  // a home is never made here
+  return QDir::cleanPath(home) + QStringLiteral("/.config");
+}
+
+bool Application::canWriteIn(const QString& folder) const {
+  const QFileInfo info(folder);
+  const QString probe = info.exists() ? folder : info.absolutePath();
+  if (!info.exists() && !QFileInfo(probe).isDir()) return false;
+  if (info.exists() && !info.isDir()) return false;
+  return ::access(QFile::encodeName(probe).constData(), W_OK | X_OK) == 0;
+}
+
+bool Application::makeFolder(const QString& folder, bool privateToUser) const {
+  // From the top down, each missing folder made with the right mode from the start: never a
+  // moment when another user could look in.
+  const QString clean = QDir::cleanPath(folder);
+  const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+  QString path;
+  for (const QString& part : parts) {
+    path += QLatin1Char('/') + part;
+    if (QFileInfo(path).isDir()) continue;
+    if (::mkdir(QFile::encodeName(path).constData(), privateToUser ? 0700 : 0777) != 0)
+      return false;
+  }
+  return QFileInfo(clean).isDir();
 }

@@ -57,6 +57,14 @@ class Application {
   QString title() const { return title_; }
 
   QString exeName() const { return exeName_; }
+  // The user's own configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else
+  // ~/.config; empty when the home folder does not exist.
+  virtual QString configHome() const;
+  // Whether this user can write in `folder`, or make it where it is missing.
+  virtual bool canWriteIn(const QString& folder) const;
+  // Makes `folder`, and the folders above it that are missing; readable by its user alone when
+  // `private`. False when it cannot.
+  virtual bool makeFolder(const QString& folder, bool privateToUser) const;
   void setHelpFile(const QString& path) { helpFile_ = path; }
   QString helpFile() const { return helpFile_; }
   // Help command 3 (data 0) shows the contents page of the help file.

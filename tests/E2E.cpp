@@ -44,14 +44,18 @@ void Magnifier::start(const Options& options) {
   ASSERT_TRUE(waitForMagnifier());
 }
 
-std::unique_ptr<ChildProcess> Magnifier::launch(const QStringList& prefix) {
+QString Magnifier::placeProgram() {
   const QString exe = folder_.filePath(QStringLiteral("vendrel"));
   if (!QFile::exists(exe)) {
     if (!QFile::copy(QStringLiteral(VENDREL_BINARY), exe))
       throw std::runtime_error("cannot copy the program");
     QDir(folder_.path()).mkpath(QStringLiteral("Vendrel"));
   }
-  QStringList command = prefix + QStringList{exe};
+  return exe;
+}
+
+std::unique_ptr<ChildProcess> Magnifier::launch(const QStringList& prefix) {
+  QStringList command = prefix + QStringList{placeProgram()};
   const QString program = command.takeFirst();
   return std::make_unique<ChildProcess>(
       program, command, QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);

@@ -26,9 +26,11 @@ class Magnifier : public ::testing::Test {
   // Waits for a magnifier window to show up and takes it as `window`.
   ::testing::AssertionResult waitForMagnifier();
 
-  // Starts one more copy of the program from the same folder (which it first makes, when
-  // need be); `prefix` is a command that runs it (prlimit, say).
+  // Starts one more copy of the program from the same folder; `prefix` is a command that runs
+  // it (prlimit, say).
   std::unique_ptr<ChildProcess> launch(const QStringList& prefix = {});
+  // Puts the program in its folder, with the "Vendrel" folder beside it (once); its path.
+  QString placeProgram();
   QString programFolder() const { return folder_.path(); }
 
   // The view on the screen, for the window as it now stands (panel shown).

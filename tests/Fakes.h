@@ -95,6 +95,10 @@ class FakeApplication : public Application {
   SystemInfo& system() override { return fakeSystem; }
   // The application's own hidden window follows the title, as the real one does.
   void setTitle(const QString& title) override;
+  // No configuration folder of the user's unless a test gives one: tests never write into the
+  // home of whoever runs them.
+  QString configHome() const override { return userConfigHome; }
+  QString userConfigHome;
 
   static constexpr WindowHandle OwnWindow = 100;
   FakeDesktop fakeDesktop;

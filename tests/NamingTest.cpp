@@ -22,6 +22,16 @@ TEST(Naming, SettingsAndHelpPaths) {
   }
 }
 
+TEST(Naming, SettingsGoBesideTheProgramWhereTheyCanElseToTheUsersOwnFolder) {
+  const QString exe = QStringLiteral("/usr/lib/vendrel/vendrel");
+  EXPECT_EQ(settingsFileFor(exe, true, QStringLiteral("/home/u/.config")),
+            QStringLiteral("/usr/lib/vendrel/Vendrel/Vendrel.ini"));
+  EXPECT_EQ(settingsFileFor(exe, false, QStringLiteral("/home/u/.config")),
+            QStringLiteral("/home/u/.config/Vendrel/Vendrel.ini"));
+  EXPECT_EQ(settingsFileFor(exe, false, QString()), QStringLiteral("/usr/lib/vendrel/Vendrel/Vendrel.ini"))
+      << "no home: nowhere better";
+}
+
 TEST(Naming, CaptionAndStatus) {
   EXPECT_EQ(captionText(QStringLiteral("Вендрел"), 3), QStringLiteral("Вендрел (x3)"));
   EXPECT_EQ(captionText(QStringLiteral("Вендрел"), 10), QStringLiteral("Вендрел (x10)"));

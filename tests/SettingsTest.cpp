@@ -184,13 +184,74 @@ TEST_F(Settings, ACopyEndedByTheGuardWritesNothing) {
   EXPECT_FALSE(QFile::exists(iniPath()));
 }
 
-TEST_F(Settings, AMissingFolderIsSilentAndNeverCreated) {
+TEST_F(Settings, AMissingFolderBesideTheProgramIsMadeOnTheFirstSave) {
   QDir(dir.filePath(QStringLiteral("Vendrel"))).removeRecursively();
-  FakeApplication app(1024, 768, exe);
-  TForm1* form = open(app);
-  EXPECT_EQ(form->bounds(), QRect(744, 39, 280, 298));
-  form->close();  // a box here would block the test
-  EXPECT_FALSE(QDir(dir.filePath(QStringLiteral("Vendrel"))).exists());
+  {
+    FakeApplication app(1024, 768, exe);
+    TForm1* form = open(app);
+    EXPECT_EQ(form->bounds(), QRect(744, 39, 280, 298));
+    EXPECT_EQ(form->iniFileName(), iniPath()) << "the program's folder can be written";
+    form->TrackBar1->setValue(5);
+    form->close();  // a box here would block the test
+  }
+  EXPECT_TRUE(stored().contains("Position=5")) << "not lost";
+}
+
+TEST_F(Settings, WhereTheProgramsFolderCannotBeWrittenTheUsersOwnIsUsed) {
+  // A program folder that cannot be made: the settings go to the user's configuration folder,
+  // made (readable by the user alone) on the first save, and are read from there next time.
+  QTemporaryDir home;
+  const QString config = home.filePath(QStringLiteral("config"));
+  const QString own = config + QStringLiteral("/Vendrel/Vendrel.ini");
+  const QString nowhere = QStringLiteral("/nonexistent-vendrel-folder/vendrel");
+  {
+    FakeApplication app(1024, 768, nowhere);
+    app.userConfigHome = config;
+    TForm1* form = open(app);
+    EXPECT_EQ(form->iniFileName(), own);
+    form->TrackBar1->setValue(6);
+    form->close();
+  }
+  QFile written(own);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(written.readAll().contains("Position=6"));
+  EXPECT_EQ(QFileInfo(config + QStringLiteral("/Vendrel")).permissions() & 0x0777, 0x0700)
+      << "the folder is the user's alone";
+  EXPECT_EQ(QFileInfo(config).permissions() & 0x0777, 0x0700);
+  EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/nonexistent-vendrel-folder")));
+
+  FakeApplication again(1024, 768, nowhere);
+  again.userConfigHome = config;
+  EXPECT_EQ(open(again)->TrackBar1->value(), 6) << "read from the same place";
+}
+
+TEST(ConfigHome, XdgConfigHomeFirstThenTheHomesConfigFolder) {
+  QTemporaryDir home;
+  const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME"), savedHome = qgetenv("HOME");
+  const struct {
+    const char* xdg;  // nullptr: unset
+    QByteArray home;
+    QString want;
+  } cases[] = {
+      {"/srv/conf", home.path().toLocal8Bit(), QStringLiteral("/srv/conf")},
+      {"relative/conf", home.path().toLocal8Bit(), home.path() + QStringLiteral("/.config")},
+      {nullptr, home.path().toLocal8Bit(), home.path() + QStringLiteral("/.config")},
+      {nullptr, "/nonexistent-home", QString()},
+      {nullptr, "", QString()},
+  };
+  FakeApplication app;
+  for (const auto& c : cases) {
+    if (c.xdg)
+      qputenv("XDG_CONFIG_HOME", c.xdg);
+    else
+      qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", c.home);
+    EXPECT_EQ(app.Application::configHome(), c.want)
+        << (c.xdg ? c.xdg : "-") << " " << c.home.constData();
+  }
+  qputenv("XDG_CONFIG_HOME", savedXdg);
+  if (savedXdg.isNull()) qunsetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", savedHome);
 }
 
 TEST(Placement, ClampsAndEdges) {
