@@ -204,6 +204,13 @@ class Producer {
     if (o->streaming && !was) {
       record(QStringLiteral("Streaming %1").arg(o->node));
       o->owner->send(*o, true);
+      // The screen goes on changing, as screens do: a buffer sent the moment the stream starts
+      // may reach a consumer not quite ready for it.
+      for (int ms : {50, 200})
+        QTimer::singleShot(ms, &o->owner->timers_, [owner = o->owner, node = o->node] {
+          for (auto& out : owner->outs_)
+            if (out->node == node) owner->send(*out, true);
+        });
     }
   }
 
@@ -385,6 +392,7 @@ class Producer {
   std::vector<std::unique_ptr<Out>> outs_;
   std::unique_ptr<QSocketNotifier> notifier_;
   QTimer retry_;
+  QObject timers_;  // timers that go with this object
   QPoint cursor_{-1, -1};
   std::vector<std::unique_ptr<Watched>> watched_;
   QList<std::uint32_t> linked_;
