@@ -2,7 +2,7 @@
 BUILD ?= build
 PREFIX ?= $(HOME)/.local
 
-.PHONY: all deps build run test check bench install uninstall clean
+.PHONY: all deps build run test check deb bench install uninstall clean
 
 all: build
 
@@ -16,8 +16,13 @@ build: deps
 run: build
 	@scripts/run.sh $(BUILD)
 
-test: build
+# The package's tests take the package that `make deb` builds.
+test: build deb
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
+
+# The Debian package, built with Debian's own tools: $(BUILD)/deb/vendrel_<version>_<arch>.deb.
+deb: deps
+	@scripts/deb.sh $(BUILD)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 check: deps

@@ -14,6 +14,7 @@ packages=(
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   pipewire pipewire-bin dbus-daemon
   desktop-file-utils appstream
+  debhelper dpkg-dev lintian
 )
 # `make bench` measures the peer magnifier beside this one.
 if [[ "${1:-}" == bench ]]; then packages+=(xzoom); fi

@@ -1,11 +1,15 @@
 // Runs the magnifier on a virtual X server over a sample picture and saves screenshots of its
-// window: `vendrel-demo PROGRAM OUTPUT-FOLDER`. Prints the path of every picture it saves.
+// window: `vendrel-demo PROGRAM OUTPUT-FOLDER`. Beside each, the whole screen at the same
+// moment, with the pointer and the rectangle the view enlarges marked on it. Prints the path of
+// every picture it saves.
 #include <QDir>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPen>
 #include <cstdio>
 
+#include "app/Magnify.h"
 #include "tools/XSession.h"
 
 namespace {
@@ -53,39 +57,76 @@ int main(int argc, char* argv[]) {
     XSession x(screen.display());
     x.setRootPicture(samplePicture(1024, 768));
     x.movePointer(150, 40);
-    ChildProcess vendrel(program, {}, {QStringLiteral("DISPLAY=") + screen.display()});
+    // An X11 session's environment, whatever session this runs in.
+    ChildProcess vendrel(program, {},
+                         {QStringLiteral("DISPLAY=") + screen.display(),
+                          QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("XDG_SESSION_TYPE=x11")});
     auto window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
     if (!window) {
       std::fprintf(stderr, "vendrel-demo: the magnifier window did not appear\n");
       return 1;
     }
     const QRect client = window->client;
-    auto shot = [&](const QString& name) {
+    const QRect view(client.x() + 1, client.y() + 1, client.width() - 2, client.height() - 83 - 2);
+    // One grab of the whole screen: the window's picture is cut from it, so both show the same
+    // moment.
+    auto shot = [&](const QString& name, int zoom, QPoint spot) {
       sleepMs(300);
-      const QString path = out.absoluteFilePath(name);
-      x.grab(client).save(path);
+      const QPoint pointer = x.pointer();
+      QImage screen = x.grab(QRect(QPoint(0, 0), x.screenSize()));
+      const QString path = out.absoluteFilePath(name + QStringLiteral(".png"));
+      screen.copy(client).save(path);
       std::printf("%s\n", path.toLocal8Bit().constData());
+
+      const Rect s = sourceRect(spot, view.width(), view.height(), zoom,
+                                {0, 0, screen.width(), screen.height()});
+      QPainter p(&screen);
+      p.setRenderHint(QPainter::Antialiasing, false);
+      p.setPen(QPen(QColor(220, 0, 0), 2));
+      p.drawRect(QRect(s.left - 1, s.top - 1, s.width() + 1, s.height() + 1));
+      p.setPen(QPen(QColor(0, 90, 255), 2));
+      p.drawLine(pointer - QPoint(12, 0), pointer + QPoint(12, 0));
+      p.drawLine(pointer - QPoint(0, 12), pointer + QPoint(0, 12));
+      p.drawEllipse(pointer, 5, 5);
+      p.setPen(Qt::black);
+      QFont font(QStringLiteral("DejaVu Sans"));
+      font.setPixelSize(13);
+      p.setFont(font);
+      const QString note = QStringLiteral("pointer %1,%2   source %3x%4 at %5,%6   zoom %7")
+                               .arg(pointer.x())
+                               .arg(pointer.y())
+                               .arg(s.width())
+                               .arg(s.height())
+                               .arg(s.left)
+                               .arg(s.top)
+                               .arg(zoom);
+      p.fillRect(QRect(8, screen.height() - 26, 420, 20), QColor(255, 255, 255, 220));
+      p.drawText(QPoint(14, screen.height() - 11), note);
+      p.end();
+      const QString whole = out.absoluteFilePath(name + QStringLiteral("-screen.png"));
+      screen.save(whole);
+      std::printf("%s\n", whole.toLocal8Bit().constData());
     };
     const QPoint plus = client.topLeft() + QPoint(216 + 24, client.height() - 83 + 7 + 24);
     const QPoint minus = client.topLeft() + QPoint(8 + 24, client.height() - 83 + 7 + 24);
 
     x.movePointer(150, 40);
-    shot(QStringLiteral("vendrel-zoom3-text.png"));
+    shot(QStringLiteral("vendrel-zoom3-text"), 3, {150, 40});
     x.click(1, plus.x(), plus.y());
     x.movePointer(60, 95);
-    shot(QStringLiteral("vendrel-zoom4-text.png"));
+    shot(QStringLiteral("vendrel-zoom4-text"), 4, {60, 95});
     for (int i = 0; i < 6; ++i) x.click(1, plus.x(), plus.y());
     x.movePointer(440, 190);
-    shot(QStringLiteral("vendrel-zoom10-lines.png"));
+    shot(QStringLiteral("vendrel-zoom10-lines"), 10, {440, 190});
     for (int i = 0; i < 9; ++i) x.click(1, minus.x(), minus.y());
     x.movePointer(0, 767);
-    shot(QStringLiteral("vendrel-zoom1-corner.png"));
+    shot(QStringLiteral("vendrel-zoom1-corner"), 1, {0, 767});
     x.click(1, plus.x(), plus.y());
     x.movePointer(512, 440);
     x.pressKeys({keysym::Control_L, keysym::Insert});
     sleepMs(200);
     x.movePointer(900, 600);
-    shot(QStringLiteral("vendrel-zoom2-frozen.png"));
+    shot(QStringLiteral("vendrel-zoom2-frozen"), 2, {512, 440});  // the spot frozen before
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vendrel-demo: %s\n", e.what());
     return 1;
