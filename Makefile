@@ -25,8 +25,9 @@ deb: deps
 	@scripts/deb.sh $(BUILD)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
-check: deps
-	@cmake -S . -B $(BUILD)-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDREL_SANITIZE=ON >/dev/null
+check: deps deb
+	@cmake -S . -B $(BUILD)-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVENDREL_SANITIZE=ON \
+	  -DVENDREL_DEB_DIR=$(abspath $(BUILD))/deb >/dev/null
 	@cmake --build $(BUILD)-check -j$$(nproc)
 	@cd $(BUILD)-check && ctest --output-on-failure -j$$(nproc)
 

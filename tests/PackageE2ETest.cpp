@@ -17,7 +17,7 @@ namespace {
 
 // The package `make deb` built.
 QString package() {
-  const QDir deb(QStringLiteral(VENDREL_BUILD_DIR "/deb"));
+  const QDir deb(QStringLiteral(VENDREL_DEB_DIR));
   const QStringList found =
       deb.entryList({QStringLiteral("vendrel_*.deb")}, QDir::Files, QDir::Name);
   return found.isEmpty() ? QString() : deb.filePath(found.front());
