@@ -59,6 +59,14 @@ QByteArray readAll(const QString& path) {
 const QByteArray Old = "; kept\r\n[MainForm]\r\nLeft=744\r\n";
 const QByteArray New = "[TrackBar]\r\nPosition=4\r\n" + QByteArray(200, 'x');
 
+// A settings file with the old contents, in `dir`; its path.
+QString oldFileIn(const QTemporaryDir& dir) {
+  const QString path = dir.filePath(QStringLiteral("Vendrel.ini"));
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly) || f.write(Old) != Old.size()) ADD_FAILURE() << "cannot write";
+  return path;
+}
+
 TEST(ReplaceFile, AFailureAnywhereLeavesTheOldFileAsItWasAndNothingBeside) {
   const struct {
     FailingCalls::Step step;
@@ -72,11 +80,7 @@ TEST(ReplaceFile, AFailureAnywhereLeavesTheOldFileAsItWasAndNothingBeside) {
                {FailingCalls::Rename, "rename"}};
   for (const auto& c : cases) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Vendrel.ini"));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(Old);
-    f.close();
+    const QString path = oldFileIn(dir);
     FailingCalls calls(c.step);
     EXPECT_THROW(replaceFile(path, New, calls), WriteError) << c.name;
     EXPECT_EQ(readAll(path), Old) << c.name;
@@ -87,11 +91,7 @@ TEST(ReplaceFile, AFailureAnywhereLeavesTheOldFileAsItWasAndNothingBeside) {
 
 TEST(ReplaceFile, ReplacesTheWholeFileAndKeepsItsPermissions) {
   QTemporaryDir dir;
-  const QString path = dir.filePath(QStringLiteral("Vendrel.ini"));
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(Old);
-  f.close();
+  const QString path = oldFileIn(dir);
   ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
   FailingCalls shortWrites(FailingCalls::Nothing);
   replaceFile(path, New, shortWrites);

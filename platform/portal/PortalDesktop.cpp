@@ -95,9 +95,8 @@ class PortalDesktop final : public Desktop, public PixelSource {
     if (endedAt_ && Clock::now() - *endedAt_ < RetryAfter) return;
     session_ = std::make_unique<portal::ScreenCastSession>(QDBusConnection::sessionBus());
     QObject::connect(session_.get(), &portal::ScreenCastSession::started, &context_,
-                     [this](std::vector<portal::CastStream> streams, int fd, QByteArray token) {
-                       started(streams, fd, token);
-                     });
+                     [this](const std::vector<portal::CastStream>& streams, int fd,
+                            const QByteArray& token) { started(streams, fd, token); });
     QObject::connect(session_.get(), &portal::ScreenCastSession::failed, &context_,
                      [this](portal::ScreenCastSession::Failure why, const QString& detail) {
                        later([this, why, detail] {
