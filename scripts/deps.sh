@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config
+  cmake make g++ build-essential pkg-config
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-render0-dev libxcb-xtest0-dev
   libxcb-damage0-dev libxcb-xfixes0-dev libxcb-xinput-dev
