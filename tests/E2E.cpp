@@ -119,3 +119,21 @@ QPoint Magnifier::minusButton() {
   x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
   return ::testing::AssertionFailure() << last.toStdString();
 }
+
+::testing::AssertionResult Magnifier::zoomIn() {
+  auto caption = [this] {
+    for (const WindowInfo& w : x->topLevels())
+      if (w.id == window.id) return w.title;
+    return QString();
+  };
+  const QString before = caption();
+  const int zoom = before.section(QStringLiteral("(x"), 1).section(u')', 0, 0).toInt();
+  const QString want = QStringLiteral("Вендрел (x%1)").arg(zoom + 1);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const QPoint plus = plusButton();
+    x->click(1, plus.x(), plus.y());
+    for (int i = 0; i < 50; ++i, sleepMs(20))
+      if (caption() == want) return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "the caption stayed '" << caption().toStdString() << "'";
+}

@@ -37,6 +37,9 @@ class Magnifier : public ::testing::Test {
   QRect viewOnScreen();
   QPoint plusButton();
   QPoint minusButton();
+  // Clicks the zoom-in button and waits until the caption shows the zoom one up (a window
+  // manager may take the first click on a window just come up for itself: it clicks again).
+  ::testing::AssertionResult zoomIn();
   // Waits until the view shows the nearest-neighbour enlargement of `source`.
   ::testing::AssertionResult viewShows(const Rect& source, int ms = 3000);
   // Waits until the view is wholly one colour, and says which.
@@ -50,7 +53,8 @@ class Magnifier : public ::testing::Test {
   WindowInfo window;
   // What the program's environment has besides DISPLAY: by default that of an X11 session,
   // whatever session the tests run in.
-  QStringList environment{QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("XDG_SESSION_TYPE=x11")};
+  QStringList environment{QStringLiteral("WAYLAND_DISPLAY"),
+                          QStringLiteral("XDG_SESSION_TYPE=x11")};
 
  private:
   QTemporaryDir folder_;

@@ -27,11 +27,6 @@ class EndingOnX : public Magnifier {
   QStringList folderEntries() const {
     return QDir(programFolder() + QStringLiteral("/Vendrel")).entryList(QDir::Files);
   }
-  void zoomIn() {
-    const QPoint plus = plusButton();
-    x->click(1, plus.x(), plus.y());
-    sleepMs(100);
-  }
   void closeAndWait() {
     x->closeWindow(window.id);
     const auto status = program->wait(5000);
@@ -50,7 +45,7 @@ TEST_F(EndingOnX, SignalsThatEndTheProgramSaveAsItsCloseButtonDoes) {
   start();
   int zoom = 3;
   for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
-    zoomIn();
+    ASSERT_TRUE(zoomIn());
     ++zoom;
     ::kill(program->pid(), sig);
     const auto status = program->wait(5000);
@@ -66,7 +61,7 @@ TEST_F(EndingOnX, SignalsThatEndTheProgramSaveAsItsCloseButtonDoes) {
 
 TEST_F(EndingOnX, ASignalWhileTheAboutDialogIsOpenStillSaves) {
   start({.windowManager = true});
-  zoomIn();
+  ASSERT_TRUE(zoomIn());
   const QPoint inView = viewOnScreen().center();
   x->click(3, inView.x(), inView.y());
   sleepMs(300);
@@ -106,7 +101,7 @@ TEST_F(EndingOnX, AFullDiskLeavesTheSettingsFileAsItWas) {
   }
   start();
   if (HasFatalFailure()) return;
-  zoomIn();
+  ASSERT_TRUE(zoomIn());
   closeAndWait();
   EXPECT_EQ(stored(), Kept);
   QStringList entries = folderEntries();
@@ -122,7 +117,7 @@ TEST_F(EndingOnX, AFileSizeLimitLeavesTheSettingsFileAsItWasAndTheProgramAlive) 
   // A limit below the size of the file the program writes.
   program = launch({QStringLiteral("prlimit"), QStringLiteral("--fsize=64"), QStringLiteral("--")});
   ASSERT_TRUE(waitForMagnifier());
-  zoomIn();
+  ASSERT_TRUE(zoomIn());
   closeAndWait();  // not killed by SIGXFSZ
   EXPECT_EQ(stored(), Kept);
   EXPECT_EQ(folderEntries(), QStringList{QStringLiteral("Vendrel.ini")});

@@ -28,7 +28,8 @@ TEST(Naming, SettingsGoBesideTheProgramWhereTheyCanElseToTheUsersOwnFolder) {
             QStringLiteral("/usr/lib/vendrel/Vendrel/Vendrel.ini"));
   EXPECT_EQ(settingsFileFor(exe, false, QStringLiteral("/home/u/.config")),
             QStringLiteral("/home/u/.config/Vendrel/Vendrel.ini"));
-  EXPECT_EQ(settingsFileFor(exe, false, QString()), QStringLiteral("/usr/lib/vendrel/Vendrel/Vendrel.ini"))
+  EXPECT_EQ(settingsFileFor(exe, false, QString()),
+            QStringLiteral("/usr/lib/vendrel/Vendrel/Vendrel.ini"))
       << "no home: nowhere better";
 }
 

@@ -109,9 +109,7 @@ TEST_F(PackageOnX, RunsAsAnOrdinaryUserAndBringsItsZoomBackFromTheUsersOwnSettin
   };
   program = startAsUser();
   ASSERT_TRUE(waitForMagnifier()) << "it starts";
-  const QPoint plus = plusButton();
-  x->click(1, plus.x(), plus.y());
-  sleepMs(200);
+  ASSERT_TRUE(zoomIn());
   x->closeWindow(window.id);  // the window manager's close request
   const auto ended = program->wait(5000);
   ASSERT_TRUE(ended);

@@ -59,9 +59,7 @@ class SystemWideOnX : public Magnifier {
   }
 
   void zoomInAndClose() {
-    const QPoint plus = plusButton();
-    x->click(1, plus.x(), plus.y());
-    sleepMs(100);
+    ASSERT_TRUE(zoomIn());
     x->closeWindow(window.id);
     const auto status = program->wait(5000);
     ASSERT_TRUE(status) << "did not end on close";
