@@ -47,7 +47,8 @@ class Installed : public Magnifier {
     return std::make_unique<ChildProcess>(
         exe, QStringList{},
         QStringList{QStringLiteral("DISPLAY=") + screen->display(),
-                    QStringLiteral("HOME=") + home.path()});
+                    QStringLiteral("HOME=") + home.path()} +
+            environment);
   }
 
   QTemporaryDir home;
