@@ -137,7 +137,7 @@ bool startPortal() {
   }
   for (const QString& e : standIn->environment())
     qputenv(e.section('=', 0, 0).toLocal8Bit(), e.section('=', 1).toLocal8Bit());
-  portalDesktop = createPortalDesktop(createX11Desktop(Drawing::ClientSide), {});
+  portalDesktop = createPortalDesktop(createX11Desktop(Drawing::ClientSide, false), {});
   for (int i = 0; i < 500; ++i) {
     if (i % 10 == 0) standIn->tell("cursor 700 400");  // until the streams run, it goes nowhere
     QApplication::processEvents();

@@ -65,10 +65,11 @@ X11Application::X11Application(int& argc, char** argv) {
   QApplication::setWindowIcon(applicationIcon());
   setExeName(QCoreApplication::applicationFilePath());
   try {
-    desktop_ = createX11Desktop();
     // On a Wayland desktop the X root window holds only the XWayland windows: the pixels and
-    // the pointer come through the desktop portal instead.
-    if (waylandSession())
+    // the pointer come through the desktop portal instead, and the X display only shows them.
+    const bool wayland = waylandSession();
+    desktop_ = createX11Desktop(Drawing::Fastest, !wayland);
+    if (wayland)
       desktop_ = createPortalDesktop(
           std::move(desktop_),
           {[this] { return mainForm() ? mainForm()->frameGeometry() : QRect(); },

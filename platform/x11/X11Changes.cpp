@@ -9,7 +9,9 @@
 
 namespace x11 {
 
-ChangeWatch::ChangeWatch(xcb_connection_t* c, xcb_screen_t* screen) : c_(c), root_(screen->root) {
+ChangeWatch::ChangeWatch(xcb_connection_t* c, xcb_screen_t* screen, bool follow)
+    : c_(c), root_(screen->root) {
+  if (!follow) return;  // nothing selected: nothing to read
   // XInput 2.2: raw events reach every client that selects them on the root window, whatever
   // window the pointer is over and whoever grabs it.
   const auto* input = xcb_get_extension_data(c, &xcb_input_id);

@@ -53,7 +53,7 @@ struct Disconnect {
 
 class X11Desktop final : public Desktop {
  public:
-  explicit X11Desktop(Drawing drawing) : drawing_(drawing) {
+  X11Desktop(Drawing drawing, bool followChanges) : drawing_(drawing) {
     int screenNumber = 0;
     connection_.reset(xcb_connect(nullptr, &screenNumber));
     xcb_connection_t* c = connection_.get();
@@ -78,7 +78,7 @@ class X11Desktop final : public Desktop {
           nullptr));
       display_.render = version && (version->major_version > 0 || version->minor_version >= 6);
     }
-    changes_ = std::make_unique<x11::ChangeWatch>(c, display_.screen);
+    changes_ = std::make_unique<x11::ChangeWatch>(c, display_.screen, followChanges);
     display_.changes = changes_.get();
 
     notifier_ =
@@ -206,8 +206,8 @@ void useXcbInPhysicalPixels() {
   qunsetenv("QT_SCREEN_SCALE_FACTORS");
 }
 
-std::unique_ptr<Desktop> createX11Desktop(Drawing drawing) {
-  return std::make_unique<X11Desktop>(drawing);
+std::unique_ptr<Desktop> createX11Desktop(Drawing drawing, bool followChanges) {
+  return std::make_unique<X11Desktop>(drawing, followChanges);
 }
 
 std::unique_ptr<ScreenCanvas> createX11CanvasOver(Desktop& x11, PixelSource& source) {

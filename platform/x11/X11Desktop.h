@@ -12,8 +12,11 @@ enum class Drawing {
 
 // The desktop of the X display named by DISPLAY: pointer queries and root-window reads on a
 // connection of their own, monitors as Qt's screens report them (RandR).
+// With `followChanges`, it asks the server to report pointer motion and drawing on the screen
+// (off for a desktop whose pixels come from elsewhere, which would never read the reports).
 // Throws std::runtime_error when the display cannot be opened.
-std::unique_ptr<Desktop> createX11Desktop(Drawing drawing = Drawing::Fastest);
+std::unique_ptr<Desktop> createX11Desktop(Drawing drawing = Drawing::Fastest,
+                                          bool followChanges = true);
 
 class PixelSource;
 

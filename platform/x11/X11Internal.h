@@ -55,7 +55,8 @@ class ChangeWatch {
   // this often all the same.
   static constexpr auto PointerSafetyInterval = std::chrono::milliseconds(200);
 
-  ChangeWatch(xcb_connection_t* c, xcb_screen_t* screen);
+  // With `follow` false nothing is selected, and every answer is "it may have changed".
+  ChangeWatch(xcb_connection_t* c, xcb_screen_t* screen, bool follow);
   ChangeWatch(const ChangeWatch&) = delete;
   ChangeWatch& operator=(const ChangeWatch&) = delete;
 
