@@ -133,8 +133,9 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   setWindowTitle(AppTitle);
   // Beside the program when its folder there can be written; else the user's own (a program
   // installed for the whole system sits where only the administrator writes).
-  IniFileName = settingsFileFor(AppExeName, Owner.canWriteIn(QFileInfo(iniFileNameFor(AppExeName)).path()),
-                                Owner.configHome());
+  IniFileName =
+      settingsFileFor(AppExeName, Owner.canWriteIn(QFileInfo(iniFileNameFor(AppExeName)).path()),
+                      Owner.configHome());
   Owner.setHelpFile(helpFileNameFor(AppExeName));
   NoPosition = -32000;
   Frozen = false;

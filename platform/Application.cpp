@@ -74,11 +74,11 @@ QString Application::configHome() const {
 }
 
 bool Application::canWriteIn(const QString& folder) const {
+  // A missing folder can be made where the folder above it can be written.
   const QFileInfo info(folder);
-  const QString probe = info.exists() ? folder : info.absolutePath();
-  if (!info.exists() && !QFileInfo(probe).isDir()) return false;
-  if (info.exists() && !info.isDir()) return false;
-  return ::access(QFile::encodeName(probe).constData(), W_OK | X_OK) == 0;
+  const QFileInfo probe = info.exists() ? info : QFileInfo(info.absolutePath());
+  return probe.isDir() &&
+         ::access(QFile::encodeName(probe.absoluteFilePath()).constData(), W_OK | X_OK) == 0;
 }
 
 bool Application::makeFolder(const QString& folder, bool privateToUser) const {

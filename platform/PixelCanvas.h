@@ -3,20 +3,17 @@
 #include <QImage>
 
 #include "platform/Desktop.h"
+#include "platform/PixelSource.h"
 #include "platform/Stretch.h"
 
-// A canvas that reads the desktop's pixels into memory and enlarges them on this side.
-class PixelCanvas : public ScreenCanvas {
+// A canvas that reads the desktop's pixels into memory (through its PixelSource hooks,
+// desktopBounds() and capture()) and enlarges them on this side.
+class PixelCanvas : public ScreenCanvas, protected PixelSource {
  public:
   void stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) final;
 
- protected:
-  // The whole desktop, in root-window pixels.
-  virtual Rect desktopBounds() = 0;
-  // Reads `area`, which lies inside desktopBounds() and is never empty. The pixels stay
-  // valid until the next capture.
-  virtual CapturedPixels capture(const Rect& area) = 0;
-  // Whether `dest` of the view shows `source` already, with nothing drawn over that part of the
+ protected:  // Whether `dest` of the view shows `source` already, with nothing drawn over that part
+             // of the
   // desktop since: then nothing needs doing. By default it is never known.
   virtual bool shows(const Rect& source, PaintBox& view, const Rect& dest);
   // The image the enlargement goes into, and how it reaches the screen: by default the

@@ -58,9 +58,10 @@ int main(int argc, char* argv[]) {
     x.setRootPicture(samplePicture(1024, 768));
     x.movePointer(150, 40);
     // An X11 session's environment, whatever session this runs in.
-    ChildProcess vendrel(program, {},
-                         {QStringLiteral("DISPLAY=") + screen.display(),
-                          QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("XDG_SESSION_TYPE=x11")});
+    ChildProcess vendrel(
+        program, {},
+        {QStringLiteral("DISPLAY=") + screen.display(), QStringLiteral("WAYLAND_DISPLAY"),
+         QStringLiteral("XDG_SESSION_TYPE=x11")});
     auto window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
     if (!window) {
       std::fprintf(stderr, "vendrel-demo: the magnifier window did not appear\n");
