@@ -1,0 +1,17 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/Log.h"
+
+TEST(WarningGate, LetsTheFirstThroughThenOnePerIntervalCountingTheRest) {
+  WarningGate gate(40);
+  EXPECT_TRUE(gate.pass());
+  EXPECT_EQ(gate.heldBack(), 0);
+  EXPECT_FALSE(gate.pass());
+  EXPECT_FALSE(gate.pass());
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the interval itself
+  EXPECT_TRUE(gate.pass());
+  EXPECT_EQ(gate.heldBack(), 2);
+  EXPECT_FALSE(gate.pass());
+}
