@@ -145,13 +145,19 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   Timer1->start();  // ticks are only handled by the loop, after FormCreate
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  Owner.desktop().reportTo({});  // the desktop outlives the form
+}
 
 void TForm1::FormCreate() {
   InstanceCount = 0;
   Owner.windows().enumerate([this](WindowHandle w) { return InstanceEnumProc(w, 0); });
   Owner.desktop().keepIn(
       {[this] { return ReadKept(); }, [this](const QByteArray& v) { WriteKept(v); }});
+  Owner.desktop().reportTo([this](const QString& trouble) {
+    Trouble = trouble;
+    UpdateStatus();
+  });
   ScreenCanvas = Owner.desktop().createCanvas();
   LoadSettings();
   UpdateStatus();
@@ -363,7 +369,8 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::UpdateStatus() {
-  StatusPanel1->setText(statusText(Frozen));
+  StatusPanel1->setText(Trouble.isEmpty() ? statusText(Frozen) : QLatin1Char(' ') + Trouble);
+  StatusPanel1->setToolTip(Trouble);
 }
 
 void TForm1::UpdateCaption() {

@@ -88,4 +88,5 @@ class TForm1 : public TForm {
   int FrozenX = -32000;
   int FrozenY = -32000;
   bool Resting = false;  // the timer stopped while the desktop is still
+  QString Trouble;       // why the view cannot follow the pointer, while it cannot
 };

@@ -508,6 +508,57 @@ StillScreen runStillScreen(const QString& program, double seconds) {
   return out;
 }
 
+// How often all of a process's threads have gone to sleep and been woken so far.
+qint64 wakeUps(int pid) {
+  qint64 n = 0;
+  const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+  for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    QFile f(tasks.filePath(task) + QStringLiteral("/status"));
+    if (!f.open(QIODevice::ReadOnly)) continue;
+    for (const QByteArray& line : f.readAll().split('\n'))
+      if (line.startsWith("voluntary_ctxt_switches:")) n += line.mid(24).trimmed().toLongLong();
+  }
+  return n;
+}
+
+// The program on the Wayland path, through a stand-in portal of its own, once the pointer
+// has come and nothing changes: its wake-ups a second (all its threads); negative when it
+// could not be measured.
+double portalRestingWakeUps(const QString& program, double seconds) {
+  try {
+    VirtualScreen screen(ScreenWidth, ScreenHeight);
+    PortalStandIn portal(QStringLiteral(VENDREL_FAKE_PORTAL),
+                         QStringLiteral("%1x%2+0+0").arg(ScreenWidth).arg(ScreenHeight));
+    XSession x(screen.display());
+    QTemporaryDir folder;
+    const QString exe = folder.filePath(QStringLiteral("vendrel"));
+    QFile::copy(program, exe);
+    QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
+    ChildProcess vendrel(exe, {},
+                         portal.environment() << QStringLiteral("DISPLAY=") + screen.display());
+    if (!x.waitForWindow(QStringLiteral("Вендрел"), 10000)) return -1;
+    for (int i = 0; i < 20; ++i, sleepMs(100)) portal.tell("cursor 700 400");  // as it starts
+    sleepMs(1000);
+    const qint64 before = wakeUps(vendrel.pid());
+    sleepMs(static_cast<int>(seconds * 1000));
+    if (!vendrel.running()) return -1;
+    return static_cast<double>(wakeUps(vendrel.pid()) - before) / seconds;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "no portal stand-in for the program: %s\n", e.what());
+    return -1;
+  }
+}
+
+void reportWaylandRest(double wakeUpsPerSecond) {
+  std::printf(
+      "\nWayland path at rest (the pointer and the picture still): %.1f wake-ups a second "
+      "(bar 5: %s)\n",
+      wakeUpsPerSecond,
+      wakeUpsPerSecond < 0    ? "NOT measured"
+      : wakeUpsPerSecond <= 5 ? "met"
+                              : "NOT met");
+}
+
 void reportStillScreen(const StillScreen& r, double seconds) {
   std::printf(
       "\nA still screen at the design size, %.0f s each scene in ten turns (%% of one core, the "
@@ -558,6 +609,7 @@ int main(int argc, char** argv) {
     return tickLoop(argv, Drawing::ClientSide);
   QString program;
   QString stillOnly;  // --still-screen PROGRAM: that section alone
+  QString restOnly;   // --wayland-rest PROGRAM: the Wayland path at rest alone
   double seconds = 20;
   std::vector<char*> args{argv[0]};
   for (int i = 1; i < argc; ++i) {
@@ -567,10 +619,18 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--still-screen") && i + 1 < argc)
       stillOnly = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--wayland-rest") && i + 1 < argc)
+      restOnly = QString::fromLocal8Bit(argv[++i]);
     else
       args.push_back(argv[i]);
   }
   int benchArgc = static_cast<int>(args.size());
+  if (!restOnly.isEmpty()) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(benchArgc, args.data());
+    reportWaylandRest(portalRestingWakeUps(restOnly, seconds));
+    return 0;
+  }
   if (!stillOnly.isEmpty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(benchArgc, args.data());
@@ -709,6 +769,9 @@ int main(int argc, char** argv) {
     reportStillScreen(runStillScreen(program, seconds), seconds);
   }
 
+  if (portal && !program.isEmpty()) {
+    reportWaylandRest(portalRestingWakeUps(program, std::min(seconds, 10.0)));
+  }
   if (portal) {
     const double portalTick = m["tick portal 270x186 z3"];
     const double clientTick = m["tick client " + designName];

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPoint>
+#include <QString>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -70,6 +71,9 @@ class Desktop {
 
   // Where to keep what the desktop needs from one run to the next, if anything.
   virtual void keepIn(Keeping keeping) { (void)keeping; }
+  // Where to tell the user, in a few words, why the view cannot follow the pointer; an empty
+  // text when that is over.
+  virtual void reportTo(std::function<void(const QString&)> report) { (void)report; }
 
   Rect primaryMonitor() { return monitors().front(); }
 };

@@ -20,6 +20,8 @@ class PixelCanvas : public ScreenCanvas, protected PixelSource {
   // view's own image, which Qt paints.
   virtual QImage& target(PaintBox& view);
   virtual void present(PaintBox& view, const Rect& source, const Rect& dest);
+  // The desktop pixels the enlargement of `source` reads.
+  Rect areaOf(const Rect& source);
 
  private:
   Stretcher stretcher_;

@@ -13,4 +13,10 @@ class PixelSource {
   // Reads `area` (inside desktopBounds(), never empty); parts no monitor shows are black. The
   // pixels stay valid until the next capture.
   virtual CapturedPixels capture(const Rect& area) = 0;
+  // Whether `area` holds the pixels its last capture read, so that a view showing them needs
+  // no drawing; by default never known.
+  virtual bool unchanged(const Rect& area) {
+    (void)area;
+    return false;
+  }
 };

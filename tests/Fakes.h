@@ -38,6 +38,10 @@ class FakeDesktop : public Desktop {
   bool reportsChanges() override { return reports; }
   bool changed() override { return !reports || std::exchange(changes, false); }
   void watch(std::function<void()> w) override { wake = std::move(w); }
+
+  // Where the desktop tells the user why the view cannot follow: empty until the form asks.
+  std::function<void(const QString&)> report;
+  void reportTo(std::function<void(const QString&)> r) override { report = std::move(r); }
 };
 
 struct FakeWindow {

@@ -4,6 +4,8 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/raw.h>
 
+#include <cstdint>
+
 namespace {
 
 TEST(Frames, EachLayoutBecomesTheSameXrgbPixel) {
@@ -53,6 +55,54 @@ TEST(Frames, TheCursorMetadataTellsThePointerOnlyWhenItHasNews) {
     EXPECT_FALSE(cursorIn(&cursor, c.size, frame)) << c.what;
   }
   EXPECT_FALSE(cursorIn(nullptr, 0, frame)) << "no metadata";
+}
+
+TEST(Frames, AChunkIsReadOnlyWhereItsRowsLieInsideItsBuffer) {
+  // A frame of 4 x 2 pixels: rows of 16 bytes.
+  const QSize frame(4, 2);
+  const struct {
+    const char* what;
+    std::uint32_t maxsize, offset;
+    std::int32_t stride;
+    std::uint32_t size;
+    std::uint32_t offsetRead, strideRead;  // for those that fit
+  } fit[] = {
+      {"rows packed tight, the whole buffer", 32, 0, 16, 32, 0, 16},
+      {"a stride of 0: rows packed tight", 32, 0, 0, 32, 0, 16},
+      {"padded rows, the last one short of a stride", 100, 4, 20, 36, 4, 20},
+      {"a chunk that ends where the buffer does", 64, 32, 16, 32, 32, 16},
+  };
+  for (const auto& c : fit) {
+    const auto layout = frameLayout(c.maxsize, c.offset, c.stride, c.size, frame);
+    ASSERT_TRUE(layout) << c.what;
+    EXPECT_EQ(layout->offset, c.offsetRead) << c.what;
+    EXPECT_EQ(layout->stride, c.strideRead) << c.what;
+    EXPECT_EQ(layout->frame, frame) << c.what;
+  }
+
+  const struct {
+    const char* what;
+    std::uint32_t maxsize, offset;
+    std::int32_t stride;
+    std::uint32_t size;
+    QSize frame;
+  } hostile[] = {
+      {"the offset past the buffer", 32, 40, 16, 32, frame},
+      {"the chunk runs past the buffer", 32, 8, 16, 32, frame},
+      {"offset and size wrap round 32 bits", 64, 0xfffffff0u, 16, 0x20, frame},
+      {"a size larger than the buffer", 32, 0, 16, 48, frame},
+      {"a negative stride", 32, 0, -16, 32, frame},
+      {"the most negative stride", 32, 0, INT32_MIN, 32, frame},
+      {"a stride shorter than a row", 32, 0, 12, 32, frame},
+      {"the rows reach past the chunk", 64, 0, 32, 32, frame},
+      {"a chunk too short for the last row", 32, 0, 16, 31, frame},
+      {"stride times height wraps round 32 bits", 64, 0, 65536, 64, QSize(1, 65537)},
+      {"a row of pixels wraps round 32 bits", 64, 0, 0, 64, QSize(0x40000000, 1)},
+      {"the largest stride", 0xffffffffu, 0, INT32_MAX, 0xffffffffu, QSize(4, 3)},
+      {"no frame size yet", 32, 0, 16, 32, QSize(0, 0)},
+  };
+  for (const auto& c : hostile)
+    EXPECT_FALSE(frameLayout(c.maxsize, c.offset, c.stride, c.size, c.frame)) << c.what;
 }
 
 TEST(Frames, AScaledMonitorsFramesAreMappedOntoItsPlaceOnTheDesktop) {

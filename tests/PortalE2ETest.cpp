@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include "app/Magnify.h"
 #include "tests/E2E.h"
@@ -53,6 +54,38 @@ class PortalOnX : public Magnifier {
   Rect expected(QPoint p, const std::vector<Rect>& monitors, int zoom = 3) {
     const QRect v = viewOnScreen();
     return sourceRect(p, v.width(), v.height(), zoom, clampArea(p, monitors));
+  }
+
+  // A command prefix that runs the program with its error output going to `errors()`.
+  QStringList errorsToFile() const {
+    return {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+            QStringLiteral("exec \"$0\" 2>>'%1'").arg(errorsPath())};
+  }
+  QString errorsPath() const { return programFolder() + QStringLiteral("/errors.txt"); }
+  QString errors() const {
+    QFile f(errorsPath());
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+  }
+  // Waits until the program's error output says `what`.
+  bool errorsSay(const QString& what, int ms = 15000) const {
+    for (int waited = 0; waited <= ms; waited += 50, sleepMs(50))
+      if (errors().contains(what)) return true;
+    return false;
+  }
+
+  // The status strip under the view, as the screen shows it.
+  QImage statusStrip() {
+    const QRect v = viewOnScreen();
+    return x->grab(QRect(v.x() - 1 + 8, v.bottom() + 2 + 62, 257, 17));
+  }
+
+  // How many times the program's main thread has gone to sleep and been woken so far.
+  qint64 wakeUps() const {
+    QFile f(QStringLiteral("/proc/%1/task/%1/status").arg(program->pid()));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const auto m = QRegularExpression(QStringLiteral("voluntary_ctxt_switches:\\s*(\\d+)"))
+                       .match(QString::fromLatin1(f.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
   }
 
   // Moves the portal's pointer and waits for the view to show `source` from the portal's frames.
@@ -224,6 +257,58 @@ TEST_F(PortalOnX, APortalThatCannotTellThePointerSaysSo) {
   EXPECT_EQ(p.exitCode(), 1);
   EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("указатель")));
   EXPECT_EQ(count(QStringLiteral("CreateSession")), 0);
+}
+
+TEST_F(PortalOnX, AFrameWhoseRowsLiePastItsBufferIsNeverReadAndTheViewStaysBlank) {
+  startDesktop({.fake = {QStringLiteral("--bad-chunk")}});
+  program = launch(errorsToFile());
+  ASSERT_TRUE(waitForMagnifier());
+  tell("cursor 300 300");
+  tell("frame");
+  ASSERT_TRUE(errorsSay(QStringLiteral("does not fit its buffer"))) << errors().toStdString();
+  QRgb noPicture = 0;
+  EXPECT_TRUE(viewIsBlank(&noPicture)) << "nothing to show, and nothing read";
+  const QRect view = viewOnScreen();
+  tell(QStringLiteral("cursor %1 %2").arg(view.center().x()).arg(view.center().y()).toLatin1());
+  tell("frame");
+  QRgb overItself = 0;
+  EXPECT_TRUE(viewIsBlank(&overItself));
+  EXPECT_EQ(noPicture, overItself) << "one blank colour";
+  EXPECT_TRUE(program->running());
+  EXPECT_EQ(errors().count(QStringLiteral("does not fit its buffer")), 1) << "told once";
+}
+
+TEST_F(PortalOnX, ACastThatNeverTellsThePointerSaysSoInTheStatusStripAndKeepsWaiting) {
+  startDesktop({.fake = {QStringLiteral("--no-cursor-meta")}});
+  program = launch(errorsToFile());
+  ASSERT_TRUE(waitForMagnifier());
+  const QImage usual = statusStrip();
+  ASSERT_TRUE(errorsSay(QStringLiteral("sent no pointer position"))) << errors().toStdString();
+  bool changed = false;
+  for (int i = 0; i < 100 && !changed; ++i, sleepMs(50)) changed = statusStrip() != usual;
+  EXPECT_TRUE(changed) << "the status strip says why the view stays blank";
+  QRgb colour = 0;
+  EXPECT_TRUE(viewIsBlank(&colour));
+  EXPECT_TRUE(program->running());
+  EXPECT_EQ(count(QStringLiteral("CreateSession")), 1) << "the cast goes on, waiting";
+}
+
+TEST_F(PortalOnX, AStillScreenLetsItRestAndWhatChangesWakesIt) {
+  startDesktop({});
+  program = launch();
+  ASSERT_TRUE(waitForMagnifier());
+  ASSERT_TRUE(pointerShows({300, 300}, expected({300, 300}, {Single})));
+  sleepMs(1000);  // the first frames' echoes die down
+  const qint64 before = wakeUps();
+  ASSERT_GE(before, 0);
+  sleepMs(2000);
+  // Ticking, it would wake forty times in these two seconds.
+  EXPECT_LT(wakeUps() - before, 10) << "resting while nothing comes";
+
+  x->click(1, plusButton().x(), plusButton().y());
+  EXPECT_TRUE(viewShows(expected({300, 300}, {Single}, 4))) << "a zoom shows with no frame";
+  sleepMs(500);  // at rest again
+  EXPECT_TRUE(pointerShows({600, 500}, expected({600, 500}, {Single}, 4))) << "a pointer moved";
 }
 
 }  // namespace

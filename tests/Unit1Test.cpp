@@ -144,6 +144,19 @@ TEST_F(MainWindow, WithoutChangeReportsTheTicksNeverRest) {
   EXPECT_FALSE(desktop().wake);
 }
 
+TEST_F(MainWindow, WhatKeepsTheViewFromFollowingShowsInTheStatusStripWhileItLasts) {
+  ASSERT_TRUE(desktop().report) << "the form tells the desktop where to report";
+  const QString trouble = QStringLiteral("Рабочий стол не сообщает, где указатель");
+  desktop().report(trouble);
+  EXPECT_EQ(form->StatusPanel1->text(), QLatin1Char(' ') + trouble);
+  EXPECT_EQ(form->StatusPanel1->toolTip(), trouble);
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  EXPECT_EQ(form->StatusPanel1->text(), QLatin1Char(' ') + trouble) << "the freeze key keeps it";
+  desktop().report(QString());
+  EXPECT_EQ(form->StatusPanel1->text(), QStringLiteral(" Режим \"Заморозка\"")) << "over";
+  EXPECT_TRUE(form->StatusPanel1->toolTip().isEmpty());
+}
+
 TEST_F(MainWindow, FirstPictureComesWithTheWindowNotATickLater) {
   form->Timer1->stop();  // only the show may draw now
   form->hide();

@@ -5,6 +5,7 @@
 
 #include "app/Magnify.h"
 #include "platform/PaintBox.h"
+#include "platform/PixelSource.h"
 #include "platform/x11/X11Desktop.h"
 #include "tests/Enlargement.h"
 #include "tests/OnX.h"
@@ -155,6 +156,49 @@ TEST_P(Canvas, AStillSourceIsDrawnAgainOnlyWhenSomethingIsDrawnOnIt) {
       checkEnlargement(shown.copy(0, 0, 30, 20), {85, 90, 100, 100}, OnX::ScreenWidth, Match::Exact)
           .isEmpty());
   OnX::x->setRootPicture(uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight));
+}
+
+// Pixels held in memory, as a screen cast's frames are: the unique-pixel picture, and whether
+// the area last read is as it was, as the test says.
+class HeldPixels : public PixelSource {
+ public:
+  QImage picture = uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight);
+  bool still = false;
+  int captures = 0;
+  Rect desktopBounds() override { return Screen; }
+  CapturedPixels capture(const Rect& area) override {
+    ++captures;
+    const auto* bits = reinterpret_cast<const std::uint32_t*>(picture.constBits());
+    const int stride = picture.bytesPerLine() / 4;
+    return {bits + area.top * stride + area.left, stride, area};
+  }
+  bool unchanged(const Rect&) override { return still; }
+};
+
+TEST(CanvasOverHeldPixels, PixelsAsTheyWereAreNotSentAgainUnlessTheViewWasFilled) {
+  View view({60, 40});
+  auto desktop = createX11Desktop(Drawing::ClientSide, false);
+  HeldPixels held;
+  auto canvas = createX11CanvasOver(*desktop, held);
+  const auto window = static_cast<std::uint32_t>(view.box.winId());
+  auto tick = [&] {
+    CanvasBinding bound(*canvas);
+    canvas->stretchCopy({85, 90, 115, 110}, view.box, {0, 0, 60, 40});
+    return view.grab(*desktop).pixel(2, 2) == 0xffff0000u;  // the mark left on the view
+  };
+  tick();
+  OnX::x->paint(window, {0, 0, 5, 5}, 0xff0000u);
+  held.still = true;
+  const int captures = held.captures;
+  EXPECT_TRUE(tick()) << "the same pixels: nothing sent, nothing read again";
+  EXPECT_EQ(held.captures, captures);
+  held.still = false;
+  EXPECT_FALSE(tick()) << "new pixels are drawn";
+
+  held.still = true;
+  view.box.fill(Qt::gray);  // as over its own window
+  OnX::x->paint(window, {0, 0, 5, 5}, 0xff0000u);
+  EXPECT_FALSE(tick()) << "the view was filled since: the pixels are drawn again";
 }
 
 INSTANTIATE_TEST_SUITE_P(, Canvas, ::testing::Values(Drawing::Fastest, Drawing::ClientSide),

@@ -46,6 +46,19 @@ QPoint StreamPlace::toFrame(QPoint p) const {
           scale(p.y() - onDesktop.top, frame.height(), onDesktop.height())};
 }
 
+std::optional<FrameLayout> frameLayout(std::uint32_t maxsize, std::uint32_t offset,
+                                       std::int32_t stride, std::uint32_t size, QSize frame) {
+  // In 64 bits: no sum or product of 32-bit values below can wrap round.
+  const std::int64_t width = frame.width(), height = frame.height();
+  if (width <= 0 || height <= 0 || stride < 0) return std::nullopt;
+  const std::int64_t row = width * 4;
+  const std::int64_t step = stride == 0 ? row : stride;
+  if (step < row) return std::nullopt;
+  if (std::int64_t{offset} + size > maxsize) return std::nullopt;
+  if ((height - 1) * step + row > size) return std::nullopt;
+  return FrameLayout{offset, static_cast<std::uint32_t>(step), frame};
+}
+
 std::optional<QPoint> cursorIn(const spa_meta_cursor* meta, std::size_t metaSize, QSize frame) {
   if (!meta || metaSize < sizeof(spa_meta_cursor) || meta->id == 0) return std::nullopt;
   const QPoint p(meta->position.x, meta->position.y);

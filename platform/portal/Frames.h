@@ -34,6 +34,21 @@ struct StreamPlace {
   QPoint toFrame(QPoint onDesktop) const;
 };
 
+// Where a frame's rows lie in its buffer, once checked: `offset` bytes in, `stride` bytes apart.
+struct FrameLayout {
+  std::uint32_t offset = 0;
+  std::uint32_t stride = 0;
+  QSize frame;  // the frame size it was checked against
+};
+
+// What a buffer's chunk says of its picture, checked against the buffer's memory (`maxsize`
+// bytes) and a frame of `frame` 32-bit pixels: the chunk's data must lie inside the memory,
+// and every row inside the chunk's data, each row at least a row of pixels long. A stride of 0
+// means rows packed tight. Nothing when they do not fit: such a buffer must not be read. The
+// producer writes the chunk and may lie, by mistake or on purpose.
+std::optional<FrameLayout> frameLayout(std::uint32_t maxsize, std::uint32_t offset,
+                                       std::int32_t stride, std::uint32_t size, QSize frame);
+
 // The pointer a buffer's cursor metadata reports, in frame pixels: nothing when it carries no
 // news (id 0) or puts the pointer off the frame (another monitor has it).
 std::optional<QPoint> cursorIn(const spa_meta_cursor* meta, std::size_t metaSize, QSize frame);

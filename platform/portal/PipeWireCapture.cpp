@@ -4,13 +4,17 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
+#include <spa/utils/result.h>
 
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "platform/Log.h"
 #include "platform/portal/Frames.h"
 
 namespace {
@@ -31,6 +35,7 @@ struct PipeWireCapture::Impl {
     pw_stream* stream = nullptr;
     spa_hook listener{};
     pw_buffer* held = nullptr;  // the latest frame, kept until a newer one comes
+    FrameLayout layout;         // where its rows lie, as checked when it came
   };
 
   pw_loop* loop = nullptr;
@@ -43,9 +48,28 @@ struct PipeWireCapture::Impl {
   std::unique_ptr<QSocketNotifier> notifier;
   QObject context_;  // posts the end from the event loop; goes with this object
   std::function<void()> ended;
+  std::function<void()> arrived;
   bool endPosted = false;
+  bool fresh = false;  // buffers came in this turn of PipeWire's loop
+  std::uint64_t skipped = 0;
   std::optional<QPoint> pointer;
   std::vector<std::uint32_t> scratch;
+  std::uint64_t pictures = 0;  // frames taken in so far
+  // What the last capture read, and how many frames had come by then.
+  Rect readArea;
+  std::vector<std::uint32_t> read, previous;
+  std::uint64_t picturesRead = 0;
+
+  CapturedPixels keep(const CapturedPixels& pixels) {
+    const auto w = static_cast<std::size_t>(pixels.area.width());
+    read.resize(w * static_cast<std::size_t>(pixels.area.height()));
+    for (int y = 0; y < pixels.area.height(); ++y)
+      std::memcpy(read.data() + y * w, pixels.bits + static_cast<std::ptrdiff_t>(y) * pixels.stride,
+                  w * 4);
+    readArea = pixels.area;
+    picturesRead = pictures;
+    return pixels;
+  }
 
   void end() {
     if (endPosted) return;
@@ -61,18 +85,30 @@ struct PipeWireCapture::Impl {
     return nullptr;
   }
 
+  // From the layout checked when the frame came, never from its chunk again: the producer
+  // writes that, and may change it meanwhile.
   static const std::uint8_t* pixels(const StreamState& s, int* stride) {
-    if (!s.held) return nullptr;
-    const spa_data& d = s.held->buffer->datas[0];
-    *stride = d.chunk->stride > 0 ? d.chunk->stride : s.place.frame.width() * 4;
-    return static_cast<const std::uint8_t*>(d.data) + d.chunk->offset;
+    if (!s.held || s.layout.frame != s.place.frame) return nullptr;
+    *stride = static_cast<int>(s.layout.stride);
+    return static_cast<const std::uint8_t*>(s.held->buffer->datas[0].data) + s.layout.offset;
+  }
+
+  void iterate() {
+    pw_loop_iterate(loop, 0);
+    if (std::exchange(fresh, false) && arrived) arrived();
   }
 
   // ---- PipeWire's callbacks ------------------------------------------------------------------
 
-  static void onStreamState(void* data, pw_stream_state, pw_stream_state state, const char*) {
+  static void onStreamState(void* data, pw_stream_state, pw_stream_state state, const char* error) {
     auto* s = static_cast<StreamState*>(data);
-    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) s->owner->end();
+    if (state != PW_STREAM_STATE_ERROR && state != PW_STREAM_STATE_UNCONNECTED) return;
+    static WarningGate gate;
+    if (gate.pass())
+      qCWarning(lcPortal) << "The stream of PipeWire node" << s->node
+                          << "stopped:" << (error ? error : pw_stream_state_as_string(state))
+                          << gate.heldBack() << "more held back";
+    s->owner->end();
   }
 
   static void onStreamParam(void* data, std::uint32_t id, const spa_pod* param) {
@@ -111,42 +147,64 @@ struct PipeWireCapture::Impl {
     if (s->held == buffer) s->held = nullptr;
   }
 
-  static bool hasPicture(const pw_buffer* b) {
+  // Where the buffer's picture lies, when it has one that fits its memory. One that does not
+  // is passed over, counted, and told of once.
+  static std::optional<FrameLayout> pictureIn(StreamState& s, const pw_buffer* b) {
     const spa_buffer* buf = b->buffer;
-    if (buf->n_datas < 1 || !buf->datas[0].data || !buf->datas[0].chunk) return false;
-    const spa_chunk* chunk = buf->datas[0].chunk;
-    if (chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return false;
+    if (buf->n_datas < 1 || !buf->datas[0].data || !buf->datas[0].chunk) return std::nullopt;
+    const spa_data& d = buf->datas[0];
+    const spa_chunk chunk = *d.chunk;  // read once: the producer may write it meanwhile
+    if (chunk.size == 0 || (chunk.flags & SPA_CHUNK_FLAG_CORRUPTED)) return std::nullopt;
     const auto* header = static_cast<spa_meta_header*>(
         spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)));
-    return !header || !(header->flags & SPA_META_HEADER_FLAG_CORRUPTED);
+    if (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) return std::nullopt;
+    const auto layout =
+        frameLayout(d.maxsize, chunk.offset, chunk.stride, chunk.size, s.place.frame);
+    if (!layout && s.owner->skipped++ == 0)
+      qCWarning(lcPortal).nospace()
+          << "A frame that does not fit its buffer was passed over, and any more will be: "
+          << "offset " << chunk.offset << ", stride " << chunk.stride << ", size " << chunk.size
+          << " in " << d.maxsize << " bytes, for " << s.place.frame.width() << "x"
+          << s.place.frame.height() << " pixels";
+    return layout;
   }
 
   static void onProcess(void* data) {
     auto* s = static_cast<StreamState*>(data);
     // Frames come only when the screen changes: the newest one stays, older ones go back.
     pw_buffer* newest = nullptr;
+    FrameLayout layout;
     while (pw_buffer* b = pw_stream_dequeue_buffer(s->stream)) {
+      s->owner->fresh = true;
       spa_meta* meta = spa_buffer_find_meta(b->buffer, SPA_META_Cursor);
       if (meta) {
         const auto* cursor = static_cast<const spa_meta_cursor*>(meta->data);
         if (const auto at = cursorIn(cursor, meta->size, s->place.frame))
           s->owner->pointer = s->place.toDesktop(*at);
       }
-      if (hasPicture(b)) {
+      if (const auto picture = pictureIn(*s, b)) {
         if (newest) pw_stream_queue_buffer(s->stream, newest);
         newest = b;
+        layout = *picture;
       } else {
-        pw_stream_queue_buffer(s->stream, b);  // a pointer update only
+        pw_stream_queue_buffer(s->stream, b);  // a pointer update only, or nothing to show
       }
     }
     if (newest) {
       if (s->held) pw_stream_queue_buffer(s->stream, s->held);
       s->held = newest;
+      s->layout = layout;
+      ++s->owner->pictures;
     }
   }
 
-  static void onCoreError(void* data, std::uint32_t id, int, int, const char*) {
-    if (id == PW_ID_CORE) static_cast<Impl*>(data)->end();  // the remote went away
+  static void onCoreError(void* data, std::uint32_t id, int, int res, const char* message) {
+    if (id != PW_ID_CORE) return;
+    static WarningGate gate;  // the remote went away
+    if (gate.pass())
+      qCWarning(lcPortal) << "The PipeWire remote failed:" << (message ? message : "")
+                          << spa_strerror(res) << gate.heldBack() << "more held back";
+    static_cast<Impl*>(data)->end();
   }
 
   static void onGlobalRemove(void* data, std::uint32_t id) {
@@ -189,19 +247,30 @@ struct PipeWireCapture::Impl {
   }
 };
 
-PipeWireCapture::PipeWireCapture(int fd, const std::vector<Stream>& streams,
-                                 std::function<void()> ended)
+PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& streams,
+                                 std::function<void()> ended, std::function<void()> arrived)
     : d_(std::make_unique<Impl>()) {
   d_->ended = std::move(ended);
+  d_->arrived = std::move(arrived);
   pw_init(nullptr, nullptr);
   d_->loop = pw_loop_new(nullptr);
   pw_loop_enter(d_->loop);
   d_->context = pw_context_new(d_->loop, nullptr, 0);
-  d_->core = d_->context ? pw_context_connect_fd(d_->context, fd, nullptr, 0) : nullptr;
-  if (!d_->core) {
+  if (!d_->context) {
+    qCWarning(lcPortal) << "PipeWire could not make a context:" << std::strerror(errno);
     d_->end();
     return;
   }
+  // PipeWire closes the descriptor from a successful connection on; a failed one leaves it
+  // here, to be closed with `remote`.
+  d_->core = pw_context_connect_fd(d_->context, remote.get(), nullptr, 0);
+  if (!d_->core) {
+    qCWarning(lcPortal) << "PipeWire could not connect to the portal's remote:"
+                        << std::strerror(errno);
+    d_->end();
+    return;
+  }
+  remote.release();
   pw_core_add_listener(d_->core, &d_->coreListener, Impl::coreEvents(), d_.get());
   d_->registry = pw_core_get_registry(d_->core, PW_VERSION_REGISTRY, 0);
   pw_registry_add_listener(d_->registry, &d_->registryListener, Impl::registryEvents(), d_.get());
@@ -215,6 +284,7 @@ PipeWireCapture::PipeWireCapture(int fd, const std::vector<Stream>& streams,
                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
     if (!s->stream) {
+      qCWarning(lcPortal) << "PipeWire could not make a stream:" << std::strerror(errno);
       d_->end();
       break;
     }
@@ -238,19 +308,23 @@ PipeWireCapture::PipeWireCapture(int fd, const std::vector<Stream>& streams,
     if (pw_stream_connect(
             s->stream, PW_DIRECTION_INPUT, wanted.node,
             static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
-            &format, 1) < 0)
+            &format, 1) < 0) {
+      qCWarning(lcPortal) << "PipeWire could not connect to node" << wanted.node;
       d_->end();
+    }
     d_->streams.push_back(std::move(s));
   }
 
   // PipeWire's loop is a descriptor that becomes readable when it has work: Qt's loop runs it.
   d_->notifier = std::make_unique<QSocketNotifier>(pw_loop_get_fd(d_->loop), QSocketNotifier::Read);
   QObject::connect(d_->notifier.get(), &QSocketNotifier::activated, &d_->context_,
-                   [this] { pw_loop_iterate(d_->loop, 0); });
-  pw_loop_iterate(d_->loop, 0);
+                   [this] { d_->iterate(); });
+  d_->iterate();
 }
 
 PipeWireCapture::~PipeWireCapture() {
+  if (d_->skipped > 0)
+    qCWarning(lcPortal) << d_->skipped << "frames that did not fit their buffers were passed over";
   d_->notifier.reset();
   for (auto& s : d_->streams)
     if (s->stream) pw_stream_destroy(s->stream);
@@ -264,6 +338,17 @@ PipeWireCapture::~PipeWireCapture() {
 
 std::optional<QPoint> PipeWireCapture::pointer() const {
   return d_->pointer;
+}
+
+bool PipeWireCapture::pictured(const Rect& area) const {
+  int stride = 0;
+  for (const auto& s : d_->streams)
+    if (!s->place.onDesktop.intersected(area).isEmpty() && !Impl::pixels(*s, &stride)) return false;
+  return !d_->streams.empty();
+}
+
+std::uint64_t PipeWireCapture::skipped() const {
+  return d_->skipped;
 }
 
 std::vector<Rect> PipeWireCapture::monitors() const {
@@ -283,6 +368,15 @@ Rect PipeWireCapture::desktopBounds() {
   return all;
 }
 
+bool PipeWireCapture::unchanged(const Rect& area) {
+  if (area != d_->readArea || d_->read.empty()) return false;
+  if (d_->pictures == d_->picturesRead) return true;
+  // New frames, but a frame is the whole monitor: the part read may be just as it was.
+  std::swap(d_->read, d_->previous);
+  capture(area);
+  return d_->read == d_->previous;
+}
+
 CapturedPixels PipeWireCapture::capture(const Rect& area) {
   const auto unscaled = [](const Impl::StreamState& s) {
     return s.place.frame == QSize(s.place.onDesktop.width(), s.place.onDesktop.height());
@@ -294,9 +388,9 @@ CapturedPixels PipeWireCapture::capture(const Rect& area) {
     int stride = 0;
     const std::uint8_t* bits = Impl::pixels(*s, &stride);
     const QPoint at(area.left - s->place.onDesktop.left, area.top - s->place.onDesktop.top);
-    if (stride % 4 == 0)
-      return {reinterpret_cast<const std::uint32_t*>(bits + at.y() * stride) + at.x(), stride / 4,
-              area};
+    if (bits && stride % 4 == 0)
+      return d_->keep({reinterpret_cast<const std::uint32_t*>(bits + at.y() * stride) + at.x(),
+                       stride / 4, area});
   }
   // Otherwise pixel by pixel from whichever monitor shows it, black where none does.
   const auto w = static_cast<std::size_t>(area.width());
@@ -320,5 +414,5 @@ CapturedPixels PipeWireCapture::capture(const Rect& area) {
       }
     }
   }
-  return {d_->scratch.data(), area.width(), area};
+  return d_->keep({d_->scratch.data(), area.width(), area});
 }

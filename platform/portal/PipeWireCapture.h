@@ -8,6 +8,7 @@
 
 #include "platform/PixelSource.h"
 #include "platform/Rect.h"
+#include "platform/portal/Descriptor.h"
 
 // The frames of a screen cast: one PipeWire stream per monitor, its latest frame held, and
 // the pointer each reports with its frames. PipeWire's loop runs from Qt's event loop: no
@@ -19,20 +20,27 @@ class PipeWireCapture final : public PixelSource {
     Rect onDesktop;      // where the portal says its picture lies
   };
 
-  // Connects on the remote `fd` (taking it over). `ended` runs from the event loop, once, when
-  // the remote or any stream stops (the session closed, a monitor unplugged).
-  PipeWireCapture(int fd, const std::vector<Stream>& streams, std::function<void()> ended);
+  // Connects on the `remote`. `ended` runs from the event loop, once, when the remote or any
+  // stream stops (the session closed, a monitor unplugged). `arrived` runs from the event loop
+  // after buffers came (a picture, or the pointer alone); with none coming, nothing runs.
+  PipeWireCapture(Descriptor remote, const std::vector<Stream>& streams,
+                  std::function<void()> ended, std::function<void()> arrived = {});
   ~PipeWireCapture() override;
   PipeWireCapture(const PipeWireCapture&) = delete;
   PipeWireCapture& operator=(const PipeWireCapture&) = delete;
 
   // The pointer the streams last reported, on the desktop; nothing before the first report.
   std::optional<QPoint> pointer() const;
+  // Whether every stream that shows part of `area` holds a picture to show.
+  bool pictured(const Rect& area) const;
+  // How many buffers were passed over because their picture did not fit their memory.
+  std::uint64_t skipped() const;
   // The streams' rectangles, in the portal's order.
   std::vector<Rect> monitors() const;
 
   Rect desktopBounds() override;
   CapturedPixels capture(const Rect& area) override;
+  bool unchanged(const Rect& area) override;
 
  private:
   struct Impl;

@@ -3,11 +3,15 @@
 #include <QDBusConnection>
 #include <QPalette>
 #include <QTimer>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 
+#include "platform/Log.h"
 #include "platform/PaintBox.h"
 #include "platform/PixelSource.h"
+#include "platform/portal/Descriptor.h"
 #include "platform/portal/PipeWireCapture.h"
 #include "platform/portal/ScreenCast.h"
 #include "platform/x11/X11Desktop.h"
@@ -17,6 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // After a session ends, the next tick this long after asks for a new one.
 constexpr auto RetryAfter = std::chrono::seconds(5);
+// A cast that has sent no pointer this long after it started is not going to by itself: the
+// user hears why the view stays blank.
+constexpr auto PointerDueWithin = std::chrono::seconds(3);
 
 const char* const NoPortal =
     "Вендрел не видит экран: на этом рабочем столе Wayland нет службы xdg-desktop-portal, "
@@ -28,6 +35,7 @@ const char* const Refused =
     "Показ экрана не разрешён, и Вендрелу нечего увеличивать. Запустите его снова и разрешите "
     "показ экрана.";
 const char* const Failed = "Рабочий стол не смог начать показ экрана: ";
+const char* const NoPointerYet = "Рабочий стол не сообщает, где указатель";
 
 class PortalDesktop;
 
@@ -48,19 +56,29 @@ class PortalCanvas final : public ScreenCanvas {
 class PortalDesktop final : public Desktop, public PixelSource {
  public:
   PortalDesktop(std::unique_ptr<Desktop> x11, PortalHooks hooks)
-      : x11_(std::move(x11)), hooks_(std::move(hooks)) {}
+      : x11_(std::move(x11)), hooks_(std::move(hooks)) {
+    pointerDue_.setSingleShot(true);
+    QObject::connect(&pointerDue_, &QTimer::timeout, &context_, [this] { pointerOverdue(); });
+    retry_.setSingleShot(true);
+    retry_.setTimerType(Qt::PreciseTimer);  // never before the session may be asked for again
+    QObject::connect(&retry_, &QTimer::timeout, &context_, [this] { news(); });
+  }
 
   ~PortalDesktop() override {
     capture_.reset();
     session_.reset();
   }
 
-  bool live() const { return capture_ != nullptr; }
+  // Whether there is a picture to show around `source`.
+  bool pictured(const Rect& source) const { return capture_ && capture_->pictured(source); }
 
   QPoint pointer() override {
     ensureSession();
     if (capture_)
-      if (const auto p = capture_->pointer()) last_ = *p;
+      if (const auto p = capture_->pointer()) {
+        last_ = *p;
+        if (told_) tell({});
+      }
     if (!last_) throw std::runtime_error("the portal has not told the pointer yet");
     return *last_;
   }
@@ -82,12 +100,26 @@ class PortalDesktop final : public Desktop, public PixelSource {
 
   void sync() override { x11_->sync(); }
   void keepIn(Keeping keeping) override { keeping_ = std::move(keeping); }
+  void reportTo(std::function<void(const QString&)> report) override {
+    report_ = std::move(report);
+  }
+
+  // Nothing changes but through the cast: a buffer (a picture, or the pointer alone), the cast
+  // starting or ending, the time to ask again. What the user does to the window wakes the
+  // magnifier on its own.
+  bool reportsChanges() override { return true; }
+  bool changed() override { return std::exchange(changed_, false); }
+  void watch(std::function<void()> wake) override {
+    wake_ = std::move(wake);
+    if (wake_ && changed_) later([this] { news(); });  // came while the last tick ran
+  }
 
   Rect desktopBounds() override { return capture_ ? capture_->desktopBounds() : Rect{}; }
   CapturedPixels capture(const Rect& area) override {
     if (!capture_) throw std::runtime_error("no screen cast");
     return capture_->capture(area);
   }
+  bool unchanged(const Rect& area) override { return capture_ && capture_->unchanged(area); }
 
  private:
   void ensureSession() {
@@ -95,8 +127,9 @@ class PortalDesktop final : public Desktop, public PixelSource {
     if (endedAt_ && Clock::now() - *endedAt_ < RetryAfter) return;
     session_ = std::make_unique<portal::ScreenCastSession>(QDBusConnection::sessionBus());
     QObject::connect(session_.get(), &portal::ScreenCastSession::started, &context_,
-                     [this](const std::vector<portal::CastStream>& streams, int fd,
-                            const QByteArray& token) { started(streams, fd, token); });
+                     [this](const std::vector<portal::CastStream>& streams,
+                            const QDBusUnixFileDescriptor& remote,
+                            const QByteArray& token) { started(streams, remote, token); });
     QObject::connect(session_.get(), &portal::ScreenCastSession::failed, &context_,
                      [this](portal::ScreenCastSession::Failure why, const QString& detail) {
                        later([this, why, detail] {
@@ -112,12 +145,22 @@ class PortalDesktop final : public Desktop, public PixelSource {
     session_->start(keeping_.read ? keeping_.read() : QByteArray());
   }
 
-  void started(const std::vector<portal::CastStream>& streams, int fd, const QByteArray& token) {
+  void started(const std::vector<portal::CastStream>& streams,
+               const QDBusUnixFileDescriptor& remote, const QByteArray& token) {
     // Kept at once: the leave the user gave is not lost if the program is stopped later.
     if (!token.isEmpty() && keeping_.write) keeping_.write(token);
+    Descriptor fd = Descriptor::duplicate(remote.fileDescriptor());
+    if (!fd) {
+      qCWarning(lcPortal) << "The PipeWire remote could not be kept:" << std::strerror(errno);
+      later([this] { end(); });
+      return;
+    }
     std::vector<PipeWireCapture::Stream> wanted;
     for (const auto& s : streams) wanted.push_back({s.node, s.onDesktop});
-    capture_ = std::make_unique<PipeWireCapture>(fd, wanted, [this] { later([this] { end(); }); });
+    capture_ = std::make_unique<PipeWireCapture>(
+        std::move(fd), wanted, [this] { later([this] { end(); }); }, [this] { news(); });
+    pointerDue_.start(PointerDueWithin);
+    news();
   }
 
   // The session is over, for whatever reason: the view goes blank, and a later tick asks again.
@@ -125,6 +168,35 @@ class PortalDesktop final : public Desktop, public PixelSource {
     capture_.reset();
     session_.reset();
     endedAt_ = Clock::now();
+    pointerDue_.stop();
+    retry_.start(RetryAfter + std::chrono::milliseconds(50));
+    news();
+  }
+
+  // Something may have changed: the magnifier, if it rests, looks again.
+  void news() {
+    changed_ = true;
+    if (auto wake = std::exchange(wake_, nullptr)) wake();
+  }
+
+  // The cast runs, and still no word of the pointer: the user is told why nothing shows, and
+  // the magnifier goes on waiting for it.
+  void pointerOverdue() {
+    if (!capture_ || capture_->pointer()) return;
+    static WarningGate gate;
+    if (gate.pass())
+      qCWarning(lcPortal) << "The screen cast has sent no pointer position"
+                          << PointerDueWithin.count()
+                          << "s after it started: the compositor may not have agreed to send "
+                             "the pointer with the frames;"
+                          << gate.heldBack() << "more held back";
+    if (!told_) tell(QString::fromUtf8(NoPointerYet));
+    pointerDue_.start(std::chrono::seconds(10));  // the warning again, at most that often
+  }
+
+  void tell(const QString& text) {
+    told_ = !text.isEmpty();
+    if (report_) report_(text);
   }
 
   // Runs `what` from the event loop, never inside the callback of what it may destroy.
@@ -133,6 +205,12 @@ class PortalDesktop final : public Desktop, public PixelSource {
   std::unique_ptr<Desktop> x11_;
   PortalHooks hooks_;
   Keeping keeping_;
+  std::function<void(const QString&)> report_;
+  bool told_ = false;  // the user has been told the pointer is missing
+  std::function<void()> wake_;
+  bool changed_ = false;
+  QTimer pointerDue_;  // while the cast has not sent the pointer: when to tell the user
+  QTimer retry_;       // after a cast ended: when to ask for a new one
   QObject context_;
   std::unique_ptr<portal::ScreenCastSession> session_;
   std::unique_ptr<PipeWireCapture> capture_;
@@ -142,8 +220,10 @@ class PortalDesktop final : public Desktop, public PixelSource {
 };
 
 void PortalCanvas::stretchCopy(const Rect& source, PaintBox& view, const Rect& dest) {
-  if (!desktop_.live()) {
-    view.fill(view.palette().color(QPalette::Button));  // nothing to show until a new session
+  // Before the first picture, between casts, and where a frame could not be read: the blank
+  // the view shows over its own window, never the black of a missing frame.
+  if (!desktop_.pictured(source)) {
+    view.fill(view.palette().color(QPalette::Button));
     return;
   }
   x11_->stretchCopy(source, view, dest);

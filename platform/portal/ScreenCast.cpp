@@ -1,7 +1,5 @@
 #include "platform/portal/ScreenCast.h"
 
-#include <unistd.h>
-
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -168,9 +166,9 @@ void ScreenCastSession::onResponse(uint code, const QVariantMap& results) {
       connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, streams, token] {
         watcher->deleteLater();
         QDBusPendingReply<QDBusUnixFileDescriptor> reply = *watcher;
-        const int fd = reply.isError() ? -1 : ::dup(reply.value().fileDescriptor());
-        if (fd < 0) return fail(Failure::Failed, QStringLiteral("no PipeWire remote"));
-        emit started(streams, fd, token);
+        if (reply.isError() || !reply.value().isValid())
+          return fail(Failure::Failed, QStringLiteral("no PipeWire remote"));
+        emit started(streams, reply.value(), token);
       });
       return;
     }

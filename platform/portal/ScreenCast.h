@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -46,9 +47,10 @@ class ScreenCastSession final : public QObject {
   void start(const QByteArray& restoreToken);
 
  signals:
-  // The streams, the PipeWire remote's descriptor (now the receiver's to close) and the token
-  // to keep for the next start (empty when the portal gives none).
-  void started(std::vector<portal::CastStream> streams, int pipeWireFd, QByteArray restoreToken);
+  // The streams, the PipeWire remote (closed with the last copy of it; the receiver duplicates
+  // what it keeps) and the token to keep for the next start (empty when the portal gives none).
+  void started(std::vector<portal::CastStream> streams, QDBusUnixFileDescriptor pipeWire,
+               QByteArray restoreToken);
   void failed(portal::ScreenCastSession::Failure why, QString detail);
   // The portal or the compositor ended the session.
   void closed();

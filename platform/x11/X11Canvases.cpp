@@ -400,7 +400,10 @@ class PixelX11Canvas final : public PixelCanvas {
   }
 
   bool shows(const Rect& source, PaintBox& view, const Rect& dest) override {
-    if (source_) return false;  // the screen's damage says nothing of another source's pixels
+    // The screen's damage says nothing of another source's pixels, but the source knows. A
+    // redraw of the same pixels is not only work: a compositor that casts the screen sends it
+    // back as a new frame, and the magnifier would wake to itself for ever.
+    if (source_) return surfaceFor(view).shows(source, dest) && source_->unchanged(areaOf(source));
     if (surfaceFor(view).shows(source, dest)) return !damage_.touched(source);
     damage_.forget();
     return false;

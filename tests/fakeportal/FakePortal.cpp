@@ -7,6 +7,11 @@
 //
 //   vendrel-fake-portal --log FILE [--monitors 1024x768+0+0,800x600+1024+0] [--cursor-modes 7]
 //                       [--refuse] [--token TOKEN] [--format BGRx|BGRA|RGBx|RGBA]
+//                       [--no-cursor-meta] [--bad-chunk]
+//
+// --no-cursor-meta offers no room for the pointer's metadata, as a compositor does whose
+// offer the consumer's request does not meet: PipeWire then drops the metadata altogether.
+// --bad-chunk sends every picture with a chunk that says its rows lie past the buffer's end.
 //
 // It says "ready" on its output once it owns its name and its streams are up, and takes
 // commands on its input, a line each: "cursor X Y" (desktop pixels), "frame", "end" (the
@@ -108,8 +113,14 @@ class Producer {
     bool pending = false;  // something is still to be sent
   };
 
-  Producer(const std::vector<Monitor>& monitors, std::uint32_t format, int desktopWidth)
-      : monitors_(monitors), format_(format), width_(desktopWidth) {
+  struct Faults {
+    bool noCursorMeta = false;
+    bool badChunk = false;
+  };
+
+  Producer(const std::vector<Monitor>& monitors, std::uint32_t format, int desktopWidth,
+           Faults faults)
+      : monitors_(monitors), format_(format), width_(desktopWidth), faults_(faults) {
     pw_init(nullptr, nullptr);
     loop_ = pw_loop_new(nullptr);
     pw_loop_enter(loop_);
@@ -236,6 +247,11 @@ class Producer {
             spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
                                        SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
                                        SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))))};
+    if (o->owner->faults_.noCursorMeta) {
+      params[1] = params[2];
+      pw_stream_update_params(o->stream, params, 2);
+      return;
+    }
     pw_stream_update_params(o->stream, params, 3);
   }
 
@@ -291,7 +307,7 @@ class Producer {
           p[2] = bgr ? r : bl;
           p[3] = 0xff;
         }
-      d.chunk->offset = 0;
+      d.chunk->offset = faults_.badChunk ? d.maxsize - 4 : 0;
       d.chunk->stride = stride;
       d.chunk->size = static_cast<std::uint32_t>(stride * o.rect.height());
       d.chunk->flags = 0;
@@ -384,6 +400,7 @@ class Producer {
   std::vector<Monitor> monitors_;
   std::uint32_t format_;
   int width_;
+  Faults faults_;
   pw_loop* loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
@@ -538,7 +555,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<Producer> producer;
   try {
     producer = std::make_unique<Producer>(
-        monitors, spaFormat(value("--format", QStringLiteral("BGRx"))), width);
+        monitors, spaFormat(value("--format", QStringLiteral("BGRx"))), width,
+        Producer::Faults{args.contains(QStringLiteral("--no-cursor-meta")),
+                         args.contains(QStringLiteral("--bad-chunk"))});
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vendrel-fake-portal: %s\n", e.what());
     return 1;
