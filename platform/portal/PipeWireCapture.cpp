@@ -327,7 +327,10 @@ PipeWireCapture::~PipeWireCapture() {
     qCWarning(lcPortal) << d_->skipped << "frames that did not fit their buffers were passed over";
   d_->notifier.reset();
   for (auto& s : d_->streams)
-    if (s->stream) pw_stream_destroy(s->stream);
+    if (s->stream) {
+      spa_hook_remove(&s->listener);  // going on purpose: no stop to tell of
+      pw_stream_destroy(s->stream);
+    }
   d_->streams.clear();
   if (d_->registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(d_->registry));
   if (d_->core) pw_core_disconnect(d_->core);
