@@ -23,6 +23,18 @@ void Magnifier::startServer(const Options& options) {
   x->movePointer(10, options.height - 10);
 }
 
+void Magnifier::useXwayland(const QString& display, QSize desktop) {
+  xwayland_ = display;
+  x = std::make_unique<XSession>(display);
+  width_ = desktop.width();
+  x->showPicture(uniquePixelPicture(desktop.width(), desktop.height()), {0, 0});
+}
+
+QImage Magnifier::grabView(const QRect& view) {
+  if (xwayland_.isEmpty()) return x->grab(view);
+  return x->grab(view.translated(-window.client.topLeft()), window.id);
+}
+
 void Magnifier::coverScreen() {
   const QSize size = x->screenSize();
   width_ = size.width();
@@ -58,7 +70,9 @@ std::unique_ptr<ChildProcess> Magnifier::launch(const QStringList& prefix) {
   QStringList command = prefix + QStringList{placeProgram()};
   const QString program = command.takeFirst();
   return std::make_unique<ChildProcess>(
-      program, command, QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);
+      program, command,
+      QStringList{QStringLiteral("DISPLAY=") + (screen ? screen->display() : xwayland_)} +
+          environment);
 }
 
 QRect Magnifier::viewOnScreen() {
@@ -85,7 +99,7 @@ QPoint Magnifier::minusButton() {
                      view.height() % std::max(source.height(), 1) == 0;
   QString last;
   for (int waited = 0; waited <= ms; waited += 10) {
-    last = checkEnlargement(x->grab(view), source, width_, whole ? Match::Exact : Match::Nearest);
+    last = checkEnlargement(grabView(view), source, width_, whole ? Match::Exact : Match::Nearest);
     if (last.isEmpty()) return ::testing::AssertionSuccess();
     sleepMs(10);
   }
@@ -97,7 +111,7 @@ QPoint Magnifier::minusButton() {
   const QRect view = viewOnScreen();
   QString last;
   for (int waited = 0; waited <= ms; waited += 25) {
-    const QImage shown = x->grab(view);
+    const QImage shown = grabView(view);
     const QRgb first = shown.pixel(0, 0);
     last.clear();
     for (int y = 0; y < shown.height() && last.isEmpty(); ++y)
