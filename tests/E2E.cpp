@@ -35,6 +35,14 @@ QImage Magnifier::grabView(const QRect& view) {
   return x->grab(view.translated(-window.client.topLeft()), window.id);
 }
 
+void Magnifier::saveScreen() {
+  // Xwayland's root holds nothing to see: the magnifier's window then, as it stands.
+  const QImage shown = xwayland_.isEmpty() ? x->grab(QRect(QPoint(0, 0), x->screenSize()))
+                                           : x->grab(QRect(QPoint(0, 0), window.client.size()),
+                                                     window.id);
+  shown.save(QStringLiteral("/tmp/e2e-fail.png"));
+}
+
 void Magnifier::coverScreen() {
   const QSize size = x->screenSize();
   width_ = size.width();
@@ -103,7 +111,7 @@ QPoint Magnifier::minusButton() {
     if (last.isEmpty()) return ::testing::AssertionSuccess();
     sleepMs(10);
   }
-  x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
+  saveScreen();
   return ::testing::AssertionFailure() << last.toStdString();
 }
 
@@ -130,7 +138,7 @@ QPoint Magnifier::minusButton() {
     }
     sleepMs(25);
   }
-  x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
+  saveScreen();
   return ::testing::AssertionFailure() << last.toStdString();
 }
 

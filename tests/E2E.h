@@ -62,6 +62,7 @@ class Magnifier : public ::testing::Test {
 
  private:
   QImage grabView(const QRect& view);
+  void saveScreen();  // for a look after a failure: /tmp/e2e-fail.png
 
   QTemporaryDir folder_;
   QString xwayland_;
