@@ -65,7 +65,11 @@ class RealGnome : public Magnifier {
 
   void TearDown() override {
     program.reset();
-    if (HasFailure() && Stack) std::cerr << Stack->logs().toStdString();
+    if (HasFailure() && Stack) {
+      std::cerr << Stack->logs().toStdString();
+      // A chooser left open would be answered for the next test's program instead of its own.
+      Stack->answerChooser(QStringLiteral("cancel"), 3);
+    }
   }
 
   QString iniPath() const { return programFolder() + QStringLiteral("/Vendrel/Vendrel.ini"); }
