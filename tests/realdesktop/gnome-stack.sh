@@ -36,9 +36,16 @@ mkdir -p "$log"
 stack_processes() {
   grep -lszxF "VENDREL_GNOME_STACK=$folder" /proc/[0-9]*/environ | cut -d/ -f3 | grep -vxF "$$"
 }
+mutter_pid=
 end_stack() {
   trap - EXIT TERM INT HUP
   kill -KILL $(stack_processes) 2>/dev/null
+  wait  # the stack's own children, reaped here rather than left to init
+  # Killed, mutter leaves its X display locks in the machine's /tmp: they go with it.
+  local lock
+  for lock in /tmp/.X*-lock; do
+    [[ -n $mutter_pid && $(tr -d ' \n' <"$lock" 2>/dev/null) == "$mutter_pid" ]] && rm -f "$lock"
+  done
   exit 0
 }
 trap end_stack EXIT TERM INT HUP
@@ -49,6 +56,7 @@ pipewire >"$log/pipewire" 2>&1 &
 for _ in $(seq 300); do [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break; sleep 0.02; done
 wireplumber >"$log/wireplumber" 2>&1 &
 WAYLAND_DISPLAY= mutter --headless --wayland --virtual-monitor 1280x800 --wayland-display="$name" >"$log/mutter" 2>&1 &
+mutter_pid=$!
 for _ in $(seq 1500); do [[ -S $XDG_RUNTIME_DIR/$name ]] && break; sleep 0.02; done
 /usr/libexec/xdg-desktop-portal-gnome >"$log/portal-gnome" 2>&1 &
 /usr/libexec/xdg-desktop-portal >"$log/portal" 2>&1 &
