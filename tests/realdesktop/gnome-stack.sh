@@ -46,6 +46,8 @@ end_stack() {
   for lock in /tmp/.X*-lock; do
     [[ -n $mutter_pid && $(tr -d ' \n' <"$lock" 2>/dev/null) == "$mutter_pid" ]] && rm -f "$lock"
   done
+  # Its owner gone without a word (killed), no one else will clear the stack's folder either.
+  [[ -n $owner && ! -d /proc/$owner && -f $folder/ready ]] && rm -rf -- "$folder"
   exit 0
 }
 trap end_stack EXIT TERM INT HUP
