@@ -127,7 +127,9 @@ QStringList GnomeStack::environment() const {
           QStringLiteral("WAYLAND_DISPLAY=") + name_,
           QStringLiteral("XDG_SESSION_TYPE=wayland"),
           QStringLiteral("XDG_CURRENT_DESKTOP=GNOME"),
-          QStringLiteral("XAUTHORITY=") + xauthority_};
+          QStringLiteral("XAUTHORITY=") + xauthority_,
+          // The accessibility bus is the one this session bus gives, never the caller's.
+          QStringLiteral("AT_SPI_BUS_ADDRESS")};
 }
 
 bool GnomeStack::movePointer(QPoint to) {
