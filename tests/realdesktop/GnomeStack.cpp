@@ -123,10 +123,8 @@ bool GnomeStack::waitFor(const std::function<bool()>& condition, int ms) {
 QStringList GnomeStack::environment() const {
   const QString run = folder_.filePath(QStringLiteral("run"));
   return {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=unix:path=") + run + QStringLiteral("/bus"),
-          QStringLiteral("XDG_RUNTIME_DIR=") + run,
-          QStringLiteral("WAYLAND_DISPLAY=") + name_,
-          QStringLiteral("XDG_SESSION_TYPE=wayland"),
-          QStringLiteral("XDG_CURRENT_DESKTOP=GNOME"),
+          QStringLiteral("XDG_RUNTIME_DIR=") + run, QStringLiteral("WAYLAND_DISPLAY=") + name_,
+          QStringLiteral("XDG_SESSION_TYPE=wayland"), QStringLiteral("XDG_CURRENT_DESKTOP=GNOME"),
           QStringLiteral("XAUTHORITY=") + xauthority_,
           // The accessibility bus is the one this session bus gives, never the caller's.
           QStringLiteral("AT_SPI_BUS_ADDRESS")};
