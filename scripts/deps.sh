@@ -13,6 +13,8 @@ packages=(
   xvfb xauth openbox fonts-dejavu-core
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   pipewire pipewire-bin dbus-daemon
+  mutter xwayland xdg-desktop-portal xdg-desktop-portal-gnome gsettings-desktop-schemas
+  wireplumber at-spi2-core libatspi2.0-dev dbus-bin util-linux
   desktop-file-utils appstream
   debhelper dpkg-dev lintian
 )

@@ -23,6 +23,26 @@ void Magnifier::startServer(const Options& options) {
   x->movePointer(10, options.height - 10);
 }
 
+void Magnifier::useXwayland(const QString& display, QSize desktop) {
+  xwayland_ = display;
+  x = std::make_unique<XSession>(display);
+  width_ = desktop.width();
+  x->showPicture(uniquePixelPicture(desktop.width(), desktop.height()), {0, 0});
+}
+
+QImage Magnifier::grabView(const QRect& view) {
+  if (xwayland_.isEmpty()) return x->grab(view);
+  return x->grab(view.translated(-window.client.topLeft()), window.id);
+}
+
+void Magnifier::saveScreen() {
+  // Xwayland's root holds nothing to see: the magnifier's window then, as it stands.
+  const QImage shown = xwayland_.isEmpty() ? x->grab(QRect(QPoint(0, 0), x->screenSize()))
+                                           : x->grab(QRect(QPoint(0, 0), window.client.size()),
+                                                     window.id);
+  shown.save(QStringLiteral("/tmp/e2e-fail.png"));
+}
+
 void Magnifier::coverScreen() {
   const QSize size = x->screenSize();
   width_ = size.width();
@@ -58,7 +78,9 @@ std::unique_ptr<ChildProcess> Magnifier::launch(const QStringList& prefix) {
   QStringList command = prefix + QStringList{placeProgram()};
   const QString program = command.takeFirst();
   return std::make_unique<ChildProcess>(
-      program, command, QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);
+      program, command,
+      QStringList{QStringLiteral("DISPLAY=") + (screen ? screen->display() : xwayland_)} +
+          environment);
 }
 
 QRect Magnifier::viewOnScreen() {
@@ -85,11 +107,11 @@ QPoint Magnifier::minusButton() {
                      view.height() % std::max(source.height(), 1) == 0;
   QString last;
   for (int waited = 0; waited <= ms; waited += 10) {
-    last = checkEnlargement(x->grab(view), source, width_, whole ? Match::Exact : Match::Nearest);
+    last = checkEnlargement(grabView(view), source, width_, whole ? Match::Exact : Match::Nearest);
     if (last.isEmpty()) return ::testing::AssertionSuccess();
     sleepMs(10);
   }
-  x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
+  saveScreen();
   return ::testing::AssertionFailure() << last.toStdString();
 }
 
@@ -97,7 +119,7 @@ QPoint Magnifier::minusButton() {
   const QRect view = viewOnScreen();
   QString last;
   for (int waited = 0; waited <= ms; waited += 25) {
-    const QImage shown = x->grab(view);
+    const QImage shown = grabView(view);
     const QRgb first = shown.pixel(0, 0);
     last.clear();
     for (int y = 0; y < shown.height() && last.isEmpty(); ++y)
@@ -116,7 +138,7 @@ QPoint Magnifier::minusButton() {
     }
     sleepMs(25);
   }
-  x->grab(QRect(QPoint(0, 0), x->screenSize())).save(QStringLiteral("/tmp/e2e-fail.png"));
+  saveScreen();
   return ::testing::AssertionFailure() << last.toStdString();
 }
 

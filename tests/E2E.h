@@ -23,6 +23,10 @@ class Magnifier : public ::testing::Test {
   void start() { start(Options{}); }
   // The server alone (and the window manager), over the picture; no program yet.
   void startServer(const Options& options);
+  // Takes an X display this fixture did not start: Xwayland, whose root window no one sees. The
+  // unique-pixel picture is shown in a window over the whole `desktop`, and the view is read
+  // from the magnifier window's own pixels.
+  void useXwayland(const QString& display, QSize desktop);
   // Waits for a magnifier window to show up and takes it as `window`.
   ::testing::AssertionResult waitForMagnifier();
 
@@ -57,6 +61,10 @@ class Magnifier : public ::testing::Test {
                           QStringLiteral("XDG_SESSION_TYPE=x11")};
 
  private:
+  QImage grabView(const QRect& view);
+  void saveScreen();  // for a look after a failure: /tmp/e2e-fail.png
+
   QTemporaryDir folder_;
+  QString xwayland_;
   int width_ = 0;  // of the screen the picture was made for
 };

@@ -221,11 +221,17 @@ TEST_F(PortalOnX, ARefusalSaysSoAndEndsWithStatusOne) {
     for (const WindowInfo& w : x->topLevels())
       if (w.viewable && w.title == QStringLiteral("Вендрел")) box = w;
   ASSERT_TRUE(box) << "no box";
+  // Longer than the pause before an ended session is asked for again: while the box is up,
+  // nothing is asked.
+  sleepMs(6500);
+  EXPECT_EQ(count(QStringLiteral("CreateSession")), 1);
   x->closeWindow(box->id);
   const auto status = program->wait(5000);
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, 1);
   EXPECT_TRUE(stored().startsWith(kept)) << stored().toStdString();
+  EXPECT_TRUE(stored().contains("[MainForm]\r\nLeft=")) << "saved as the close button saves";
+  EXPECT_EQ(count(QStringLiteral("CreateSession")), 1);
   EXPECT_EQ(count(QStringLiteral("OpenPipeWireRemote")), 0);
 }
 

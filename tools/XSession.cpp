@@ -342,6 +342,37 @@ void XSession::setRootPicture(const QImage& picture) {
   sync();
 }
 
+std::uint32_t XSession::showPicture(const QImage& picture, QPoint at) {
+  const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+  xcb_connection_t* c = d_->c;
+  const xcb_window_t root = d_->screen->root;
+  const xcb_pixmap_t pixmap = xcb_generate_id(c);
+  xcb_create_pixmap(c, d_->screen->root_depth, pixmap, root,
+                    static_cast<std::uint16_t>(image.width()),
+                    static_cast<std::uint16_t>(image.height()));
+  const xcb_gcontext_t gc = xcb_generate_id(c);
+  xcb_create_gc(c, gc, pixmap, 0, nullptr);
+  const int band = std::max(1, 200000 / std::max(1, image.width()));
+  for (int y = 0; y < image.height(); y += band) {
+    const int rows = std::min(band, image.height() - y);
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, gc,
+                  static_cast<std::uint16_t>(image.width()), static_cast<std::uint16_t>(rows), 0,
+                  static_cast<std::int16_t>(y), 0, d_->screen->root_depth,
+                  static_cast<std::uint32_t>(rows * image.bytesPerLine()), image.constScanLine(y));
+  }
+  xcb_free_gc(c, gc);
+  const xcb_window_t window = xcb_generate_id(c);
+  const std::uint32_t values[] = {pixmap, 1};
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root, static_cast<std::int16_t>(at.x()),
+                    static_cast<std::int16_t>(at.y()), static_cast<std::uint16_t>(image.width()),
+                    static_cast<std::uint16_t>(image.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                    XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT, values);
+  xcb_free_pixmap(c, pixmap);  // the window keeps it
+  xcb_map_window(c, window);
+  sync();
+  return window;
+}
+
 void XSession::movePointer(int x, int y) {
   xcb_test_fake_input(d_->c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, d_->screen->root,
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 0);
@@ -421,10 +452,10 @@ void XSession::pressKeys(const std::vector<std::uint32_t>& keysyms) {
   sync();
 }
 
-QImage XSession::grab(const QRect& area) {
+QImage XSession::grab(const QRect& area, std::uint32_t window) {
   auto* r = xcb_get_image_reply(
       d_->c,
-      xcb_get_image(d_->c, XCB_IMAGE_FORMAT_Z_PIXMAP, d_->screen->root,
+      xcb_get_image(d_->c, XCB_IMAGE_FORMAT_Z_PIXMAP, window ? window : d_->screen->root,
                     static_cast<std::int16_t>(area.x()), static_cast<std::int16_t>(area.y()),
                     static_cast<std::uint16_t>(area.width()),
                     static_cast<std::uint16_t>(area.height()), ~0u),

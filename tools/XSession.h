@@ -102,7 +102,12 @@ class XSession {
   void closeWindow(std::uint32_t client);
   // Presses the keys (keysyms) in order and releases them in reverse.
   void pressKeys(const std::vector<std::uint32_t>& keysyms);
-  QImage grab(const QRect& area);
+  // What `area` of the screen shows; of `window`'s own pixels (window coordinates) when given,
+  // whatever covers it: on Xwayland the root shows nothing, but each window keeps its own.
+  QImage grab(const QRect& area, std::uint32_t window = 0);
+  // Shows `picture` in a window of its own at `at`, above every managed window (override
+  // redirect): the desktop on Xwayland, where the root window is never seen. Its id.
+  std::uint32_t showPicture(const QImage& picture, QPoint at);
   // Paints `area` of a window (window coordinates) in `colour`, as some other program might.
   void paint(std::uint32_t window, const QRect& area, QRgb colour);
   std::uint32_t root() const;

@@ -19,10 +19,15 @@
 
 namespace {
 
-// Room for a cursor picture of up to 256 x 256 pixels, should the compositor send one along.
+// Room for the pointer's metadata with a picture of w x h pixels. Only the position is read,
+// but PipeWire drops the metadata altogether unless the room asked for and the room the
+// compositor offers overlap: mutter 43 offers exactly 384 x 384, KWin 5.27 exactly 256 x 256.
+// Any room from none for a picture up to 1024 x 1024 is taken, the compositor's choice.
 constexpr std::uint32_t cursorMetaSize(int w, int h) {
   return static_cast<std::uint32_t>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + w * h * 4);
 }
+constexpr std::uint32_t SmallestCursorMeta = sizeof(spa_meta_cursor);
+constexpr std::uint32_t LargestCursorMeta = cursorMetaSize(1024, 1024);
 
 }  // namespace
 
@@ -134,8 +139,7 @@ struct PipeWireCapture::Impl {
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_Cursor), SPA_PARAM_META_size,
-        SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(64, 64), cursorMetaSize(1, 1),
-                                 cursorMetaSize(256, 256))));
+        SPA_POD_CHOICE_RANGE_Int(cursorMetaSize(384, 384), SmallestCursorMeta, LargestCursorMeta)));
     params[2] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
         SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));

@@ -123,7 +123,7 @@ class PortalDesktop final : public Desktop, public PixelSource {
 
  private:
   void ensureSession() {
-    if (session_ || capture_) return;
+    if (session_ || capture_ || refused_) return;
     if (endedAt_ && Clock::now() - *endedAt_ < RetryAfter) return;
     session_ = std::make_unique<portal::ScreenCastSession>(QDBusConnection::sessionBus());
     QObject::connect(session_.get(), &portal::ScreenCastSession::started, &context_,
@@ -132,6 +132,9 @@ class PortalDesktop final : public Desktop, public PixelSource {
                             const QByteArray& token) { started(streams, remote, token); });
     QObject::connect(session_.get(), &portal::ScreenCastSession::failed, &context_,
                      [this](portal::ScreenCastSession::Failure why, const QString& detail) {
+                       // Final: the user's no is not asked again, not even while the box that
+                       // says so is up and the ticks go on under it.
+                       refused_ = true;
                        later([this, why, detail] {
                          end();
                          if (hooks_.giveUp)
@@ -215,6 +218,7 @@ class PortalDesktop final : public Desktop, public PixelSource {
   std::unique_ptr<portal::ScreenCastSession> session_;
   std::unique_ptr<PipeWireCapture> capture_;
   std::optional<Clock::time_point> endedAt_;
+  bool refused_ = false;  // the portal or the user said no: the program is ending
   std::optional<QPoint> last_;
   std::vector<Rect> monitors_;
 };
