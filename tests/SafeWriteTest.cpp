@@ -196,20 +196,4 @@ TEST(ReplaceFile, RemovesWhatAKilledReplacementLeftAndNothingElse) {
   EXPECT_TRUE(left.contains(QStringLiteral("Vendrel.ini.Zz9Yy8"))) << "a link";
 }
 
-TEST(ReplaceFile, KeepsTheOwnerAndGroupOfAnotherUsersFile) {
-  if (::geteuid() != 0) GTEST_SKIP() << "only the superuser writes another user's file";
-  QTemporaryDir dir;
-  const QString path = oldFileIn(dir);
-  const QByteArray name = QFile::encodeName(path);
-  ASSERT_EQ(::chown(name.constData(), 65534, 65533), 0);
-  ASSERT_EQ(::chmod(name.constData(), 0604), 0);
-  replaceFile(path, New);
-  struct stat st {};
-  ASSERT_EQ(::stat(name.constData(), &st), 0);
-  EXPECT_EQ(st.st_uid, 65534u);
-  EXPECT_EQ(st.st_gid, 65533u);
-  EXPECT_EQ(st.st_mode & 07777, 0604u);
-  EXPECT_EQ(readAll(path), New);
-}
-
 }  // namespace
