@@ -1,5 +1,12 @@
 #include "app/Placement.h"
 
+#include <algorithm>
+#include <cstdint>
+
+int screenCoordinate(int stored) {
+  return std::clamp(stored, -32768, 32767);
+}
+
 int storedSize(int stored, int fallback) {
   return stored < MinimumWindowSize ? fallback : stored;
 }
@@ -26,7 +33,9 @@ int clampedHeight(int height, const Rect& screen) {
 
 QPoint keptOnScreen(const QRect& bounds, const Rect& screen) {
   QPoint p = bounds.topLeft();
-  if (screen.right < bounds.x() + bounds.width()) p.setX(screen.right - bounds.width());
-  if (screen.bottom < bounds.y() + bounds.height()) p.setY(screen.bottom - bounds.height());
+  const std::int64_t right = std::int64_t{bounds.x()} + bounds.width();
+  const std::int64_t bottom = std::int64_t{bounds.y()} + bounds.height();
+  if (screen.right < right) p.setX(screen.right - bounds.width());
+  if (screen.bottom < bottom) p.setY(screen.bottom - bounds.height());
   return p;
 }

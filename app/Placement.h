@@ -13,6 +13,11 @@ constexpr int MinimumWindowSize = 32;
 int storedSize(int stored, int fallback);
 bool usableScreen(const Rect& screen);
 
+// A stored coordinate or size within what the X protocol can place a window at (16 bits
+// signed). Any other value cannot be a screen position, and once brought within, no sum
+// formed from it overflows.
+int screenCoordinate(int stored);
+
 // Stored window bounds brought onto the screen (the primary monitor). Each rule leaves a value
 // that already fits as it is.
 int clampedLeft(int left, const Rect& screen);      // not left of the screen

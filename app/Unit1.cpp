@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "about/Aboutdialog.h"
 #include "app/InstanceMatch.h"
@@ -17,6 +19,7 @@
 #include "platform/Application.h"
 #include "platform/Controls.h"
 #include "platform/Desktop.h"
+#include "platform/Log.h"
 #include "platform/PaintBox.h"
 #include "platform/Pictures.h"
 #include "settings/Winifile.h"
@@ -31,6 +34,54 @@ const QColor clSkyBlue(166, 202, 240);
 const QColor clBlue(0, 0, 255);
 const QColor clWhite(255, 255, 255);
 const QString FormFont = QStringLiteral("MS Sans Serif");
+
+// The settings the close handler saves, kept in plain memory as they change. When the X server
+// goes away (a logout that ends it before its clients, a crash), Qt's xcb plugin ends the
+// program with exit(1): no handler runs and no widget can be asked any more, but these values
+// and the file writer still serve.
+struct LastKnown {
+  QString fileName;
+  int position = 3;
+  QRect bounds;
+  bool visible = true;
+  bool unsaved = false;  // a window is up whose settings no close handler has saved
+};
+LastKnown Last;
+
+// All six values in one replacement of the file: a save killed half-way leaves the old file or
+// the new one, whole.
+bool WriteSettings(const LastKnown& settings) {
+  WIniFile ini;
+  auto write = [&](const char* section, const char* key, int value) {
+    ini.LastResult =
+        ini.WriteParam(settings.fileName, QString::fromLatin1(section), QString::fromLatin1(key),
+                       ptInteger, &ini.StrValue, ini.FloatValue, value, ini.BoolValue, false);
+  };
+  ini.BeginUpdate(settings.fileName);
+  write("TrackBar", "Position", settings.position);
+  const QRect& b = settings.bounds;
+  if (b.width() >= MinimumWindowSize &&
+      b.height() >= MinimumWindowSize) {  // else none it could show
+    write("MainForm", "Left", b.x());
+    write("MainForm", "Top", b.y());
+    write("MainForm", "Width", b.width());
+    write("MainForm", "Height", b.height());
+  }
+  ini.LastResult =
+      ini.WriteParam(settings.fileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
+                     ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue, settings.visible, false);
+  ini.LastResult = ini.EndUpdate(false);
+  return ini.LastResult;
+}
+
+// Registered once the application object exists, so it runs before the static objects made
+// earlier (Qt's among them) are destroyed.
+void SaveAtExit() {
+  if (!Last.unsaved) return;  // closed as usual, or never shown
+  Last.unsaved = false;
+  qCInfo(lcSettings) << "the display has gone: saving the last known settings";
+  WriteSettings(Last);
+}
 
 }  // namespace
 
@@ -147,6 +198,7 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
 
 TForm1::~TForm1() {
   Owner.desktop().reportTo({});  // the desktop outlives the form
+  Last.unsaved = false;  // a copy the guard stopped, or one that ended before its loop
 }
 
 void TForm1::FormCreate() {
@@ -207,17 +259,19 @@ void TForm1::LoadSettings() {
   const bool fit = usableScreen(screen);
   int left = fit ? screen.right - Width() : Left();
   read("MainForm", "Left", left);
+  left = screenCoordinate(left);
   if (fit) left = clampedLeft(left, screen);
   int top = Top();
   read("MainForm", "Top", top);
+  top = screenCoordinate(top);
   if (fit) top = clampedTop(top, screen);
   int width = Width();
   read("MainForm", "Width", width);
-  width = storedSize(width, Width());
+  width = screenCoordinate(storedSize(width, Width()));
   if (fit) width = clampedWidth(width, screen);
   int height = Height();
   read("MainForm", "Height", height);
-  height = storedSize(height, Height());
+  height = screenCoordinate(storedSize(height, Height()));
   if (fit) height = clampedHeight(height, screen);
   setLeft(left);
   setTop(top);
@@ -235,6 +289,20 @@ void TForm1::LoadSettings() {
                     &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible, false);
   ScalePanelVisibleItem1->setChecked(visible);
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
+
+  if (Owner.terminated()) return;  // the guard's: this copy never saves
+  static const bool atExit = std::atexit(SaveAtExit) == 0;
+  if (!atExit) qCWarning(lcSettings) << "the settings cannot be saved should the display go";
+  Remember();
+  Last.unsaved = true;
+}
+
+// What SaveSettings would write now, for the save at exit.
+void TForm1::Remember() {
+  Last.fileName = IniFileName;
+  Last.position = TrackBar1->value();
+  Last.bounds = bounds();
+  Last.visible = ScalePanelVisibleItem1->isChecked();
 }
 
 // What the desktop keeps between runs (the user's leave to share the screen, on Wayland), in
@@ -268,24 +336,14 @@ void TForm1::MakeSettingsFolder() {
 
 void TForm1::SaveSettings() {
   MakeSettingsFolder();
-  WIniFile ini;
-  auto write = [&](const char* section, const char* key, int value) {
-    ini.LastResult =
-        ini.WriteParam(IniFileName, QString::fromLatin1(section), QString::fromLatin1(key),
-                       ptInteger, &ini.StrValue, ini.FloatValue, value, ini.BoolValue, false);
-  };
-  write("TrackBar", "Position", TrackBar1->value());
-  const QRect b = bounds();
-  if (b.width() >= MinimumWindowSize &&
-      b.height() >= MinimumWindowSize) {  // else none it could show
-    write("MainForm", "Left", b.x());
-    write("MainForm", "Top", b.y());
-    write("MainForm", "Width", b.width());
-    write("MainForm", "Height", b.height());
-  }
-  ini.LastResult = ini.WriteParam(IniFileName, QStringLiteral("ScalePanel"),
-                                  QStringLiteral("Visible"), ptBool, &ini.StrValue, ini.FloatValue,
-                                  ini.IntValue, ScalePanelVisibleItem1->isChecked(), false);
+  Remember();
+  Last.unsaved = false;  // saved here, not again at exit
+  if (WriteSettings(Last)) return;
+  if (SaveFailureTold) return;  // once: the program saves only as it ends
+  SaveFailureTold = true;
+  Owner.warnAtEnd(QStringLiteral("Не удалось сохранить настройки (масштаб, положение и размер "
+                                 "окна) в файл\n%1")
+                      .arg(QDir::toNativeSeparators(IniFileName)));
 }
 
 void TForm1::Timer1Timer() {
@@ -350,6 +408,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Show:
     case QEvent::WindowStateChange:
       Wake();
+      if (watched == this) Remember();
       break;
     default:
       break;
@@ -387,6 +446,7 @@ void TForm1::MinusImage1MouseDown(Qt::MouseButton) {
 
 void TForm1::TrackBar1Change() {
   UpdateCaption();
+  Remember();
 }
 
 void TForm1::ScalePanelVisibleItem1Click() {
@@ -394,6 +454,7 @@ void TForm1::ScalePanelVisibleItem1Click() {
   const bool shown = ScalePanelVisibleItem1->isChecked();
   ScalePanel1->setVisible(shown);
   setHeight(shown ? Height() + ScalePanel1->height() : Height() - ScalePanel1->height());
+  Remember();
 }
 
 void TForm1::HelpItem1Click() {

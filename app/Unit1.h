@@ -73,6 +73,7 @@ class TForm1 : public TForm {
   void LoadSettings();
   void SaveSettings();
   void MakeSettingsFolder();
+  void Remember();
   QByteArray ReadKept();
   void WriteKept(const QByteArray& value);
   // Ticks rest while nothing changes, and wake when anything may have.
@@ -89,4 +90,5 @@ class TForm1 : public TForm {
   int FrozenY = -32000;
   bool Resting = false;  // the timer stopped while the desktop is still
   QString Trouble;       // why the view cannot follow the pointer, while it cannot
+  bool SaveFailureTold = false;
 };

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 
 Application::~Application() = default;
@@ -24,12 +25,16 @@ int Application::run() {
   running_ = true;
   const int code = QApplication::exec();
   running_ = false;
-  if (!terminated_ && mainForm_->isVisible()) mainForm_->close();
+  if (!terminated_ && mainForm_->isVisible()) {
+    asked_ = true;
+    mainForm_->close();
+  }
   return code;
 }
 
 void Application::closeMainForm() {
   if (!mainForm_ || !running_) return;
+  asked_ = true;
   mainForm_->close();
   QCoreApplication::exit(0);  // every loop, a modal dialog's too
 }
@@ -51,6 +56,16 @@ void Application::bringForward() {
 
 bool Application::minimized() const {
   return mainForm_ && mainForm_->isMinimized();
+}
+
+void Application::warnAtEnd(const QString& text) const {
+  // Asked to end by a signal or the session manager, a logout perhaps, the user may never see
+  // a box, and it would only hold the ending up: the log has it.
+  if (!qApp || asked_) return;
+  constexpr int ClosesAfterMs = 30'000;
+  QMessageBox box(QMessageBox::Warning, title_, text, QMessageBox::Ok);
+  QTimer::singleShot(ClosesAfterMs, &box, &QMessageBox::accept);
+  box.exec();  // a quit request (QuitSignals) ends every loop, this one included
 }
 
 void Application::showException(const QString& message) const {

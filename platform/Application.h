@@ -76,6 +76,10 @@ class Application {
   void bringForward();
   // The error box for an exception that escaped a handler or start-up.
   void showException(const QString& message) const;
+  // A warning as the program ends (its settings not saved, say), when the user closed it. It
+  // never holds the ending up: the box closes itself after a while, and at once when the
+  // program is asked to end (a logout, a shutdown); nothing shows when that is how it ends.
+  virtual void warnAtEnd(const QString& text) const;
   virtual Desktop& desktop() = 0;
   virtual TopLevelWindows& windows() = 0;
   virtual Shell& shell() = 0;
@@ -94,4 +98,5 @@ class Application {
   QString helpFile_;
   bool terminated_ = false;
   bool running_ = false;
+  bool asked_ = false;  // to end, by a signal or the session manager: not by the user
 };

@@ -105,7 +105,9 @@ QByteArray formatIniFloat(double value, char decimalPoint) {
   return text;
 }
 
-IniFile::IniFile(const QString& fileName) : fileName_(fileName) {
+IniFile::IniFile(const QString& fileName) : IniFile(fileName, systemFileCalls()) {}
+
+IniFile::IniFile(const QString& fileName, FileCalls& calls) : fileName_(fileName), calls_(calls) {
   QFile file(fileName);
   if (!file.exists()) return;
   if (!file.open(QIODevice::ReadOnly)) {
@@ -194,7 +196,8 @@ void IniFile::writeString(const QByteArray& section, const QByteArray& key,
   if (breaks(section) || section.contains(']') || breaks(key) || key.contains('=') ||
       key.trimmed().isEmpty() || key.trimmed() != key || breaks(value))
     throw IniError("the name or value cannot be stored in an INI line");
-  QList<QByteArray> before = lines_;
+  QList<QByteArray> before;
+  if (!holding_) before = lines_;
   const Found f = find(section, key);
   auto terminate = [this](qsizetype i) {
     if (i >= 0 && i < lines_.size() && !endsLine(lines_[i])) lines_[i].append("\r\n");
@@ -212,12 +215,18 @@ void IniFile::writeString(const QByteArray& section, const QByteArray& key,
     lines_.append('[' + section + "]\r\n");
     lines_.append(key + '=' + value + "\r\n");
   }
+  if (holding_) return;
   try {
     save();
   } catch (...) {
     lines_ = std::move(before);
     throw;
   }
+}
+
+void IniFile::commit() {
+  holding_ = false;
+  save();
 }
 
 void IniFile::writeInteger(const QByteArray& section, const QByteArray& key, int value) {
@@ -242,7 +251,7 @@ void IniFile::save() const {
   // A crash, a full disk or a size limit leaves either the old file or the new one, never half
   // of one, nor an empty one.
   try {
-    replaceFile(fileName_, lines_.join());
+    replaceFile(fileName_, lines_.join(), calls_);
   } catch (const WriteError& e) {
     throw IniError(e.what());
   }

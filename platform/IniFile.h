@@ -6,6 +6,8 @@
 #include <optional>
 #include <stdexcept>
 
+class FileCalls;
+
 // A failed write of an INI file; the file on disk is left as it was.
 class IniError : public std::runtime_error {
  public:
@@ -14,11 +16,13 @@ class IniError : public std::runtime_error {
 
 // An INI file as bytes: "[section]" lines, "key=value" lines, ";" comments; section and key
 // names match ignoring ASCII case. Writes change only the line they write (or add one) and keep
-// every other line byte for byte; each write replaces the file as a whole, atomically.
+// every other line byte for byte; each write replaces the file as a whole, atomically, unless
+// writes are held for one replacement.
 class IniFile {
  public:
-  // Reads the file; a missing or unreadable file reads as empty.
+  // Reads the file; a missing or unreadable file reads as empty. `calls` replace it.
   explicit IniFile(const QString& fileName);
+  IniFile(const QString& fileName, FileCalls& calls);
 
   // A section exists when it holds at least one key.
   bool sectionExists(const QByteArray& section) const;
@@ -40,6 +44,14 @@ class IniFile {
   void writeBool(const QByteArray& section, const QByteArray& key, bool value);
   void writeFloat(const QByteArray& section, const QByteArray& key, double value);
 
+  // From here on writes change the lines held in memory only, and commit() replaces the file
+  // once with all of them: exactly the bytes the same writes one by one would have left, but
+  // never some of them without the others, and one rewrite of a large file instead of many.
+  void holdWrites() { holding_ = true; }
+  // Replaces the file with the writes held, and stops holding them; throws IniError, and then
+  // the file is as it was.
+  void commit();
+
  private:
   struct Found {
     qsizetype section = -1;  // index of the section's header line
@@ -52,8 +64,10 @@ class IniFile {
   void save() const;
 
   QString fileName_;
+  FileCalls& calls_;
   QList<QByteArray> lines_;  // each with its own line end, as read
   bool unreadable_ = false;
+  bool holding_ = false;
 };
 
 // Integer and float texts as the INI file stores them.

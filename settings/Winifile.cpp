@@ -1,9 +1,37 @@
 #include "settings/Winifile.h"
 
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageBox.h"
 
+#include <optional>
+
 WIniFile::WIniFile() : Description(QStringLiteral("Класс: WIniFile")) {}
+
+WIniFile::~WIniFile() = default;
+
+void WIniFile::BeginUpdate(const QString& FileName) {
+  UpdateName = FileName;
+  Update = std::make_unique<IniFile>(FileName);
+  Update->holdWrites();
+}
+
+bool WIniFile::EndUpdate(bool ShowErrors) {
+  const std::unique_ptr<IniFile> ini = std::move(Update);
+  if (!ini) return false;
+  try {
+    ini->commit();
+    return true;
+  } catch (const std::exception& e) {
+    static WarningGate gate;
+    if (gate.pass())
+      qCWarning(lcSettings) << "cannot save" << UpdateName << ":" << e.what() << "("
+                            << gate.heldBack() << "more held back)";
+    if (ShowErrors)
+      warningBox(QStringLiteral("Ошибка при записи файла: ") + UpdateName, Description);
+    return false;
+  }
+}
 
 bool WIniFile::ReadParam(const QString& FileName, const QString& Section, const QString& Key,
                          ParamType Type, QByteArray* S, double* F, int* I, bool* B,
@@ -39,7 +67,8 @@ bool WIniFile::WriteParam(const QString& FileName, const QString& Section, const
                           ParamType Type, const QByteArray* S, double F, int I, bool B,
                           bool ShowErrors) {
   try {
-    IniFile ini(FileName);
+    std::optional<IniFile> own;
+    IniFile& ini = Update && FileName == UpdateName ? *Update : own.emplace(FileName);
     const QByteArray section = Section.toUtf8(), key = Key.toUtf8();
     switch (Type) {
       case ptString:

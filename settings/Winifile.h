@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <memory>
+
+class IniFile;
 
 // The kind of value a call reads or writes, and so which value argument it uses.
 enum ParamType : std::int32_t { ptString = 0, ptFloat = 1, ptInteger = 2, ptBool = 3 };
@@ -12,6 +15,7 @@ enum ParamType : std::int32_t { ptString = 0, ptFloat = 1, ptInteger = 2, ptBool
 class WIniFile {
  public:
   WIniFile();
+  ~WIniFile();
 
   QString Description;
   bool LastResult = false;
@@ -30,7 +34,16 @@ class WIniFile {
   bool WriteParam(const QString& FileName, const QString& Section, const QString& Key,
                   ParamType Type, const QByteArray* S, double F, int I, bool B, bool ShowErrors);
 
+  // Between the two, the writes to FileName go to memory, and EndUpdate replaces the file once
+  // with all of them: a save killed half-way leaves the old file or the new one, whole. False
+  // when the file cannot be replaced; then none of the writes reached it.
+  void BeginUpdate(const QString& FileName);
+  bool EndUpdate(bool ShowErrors);
+
  private:
   void Fail(const QString& what, const QString& FileName, const QString& Section,
             const QString& Key, bool ShowErrors) const;
+
+  QString UpdateName;
+  std::unique_ptr<IniFile> Update;  // the writes held between BeginUpdate and EndUpdate
 };

@@ -159,3 +159,18 @@ QPoint Magnifier::minusButton() {
   }
   return ::testing::AssertionFailure() << "the caption stayed '" << caption().toStdString() << "'";
 }
+
+::testing::AssertionResult Magnifier::closeThroughTheWarning() {
+  x->closeWindow(window.id);
+  std::optional<WindowInfo> box;
+  for (int waited = 0; waited < 10000 && !box; waited += 20, sleepMs(20))
+    for (const WindowInfo& w : x->topLevels())
+      if (w.viewable && w.title == QStringLiteral("Вендрел")) box = w;
+  if (!box) return ::testing::AssertionFailure() << "no warning that the settings were not saved";
+  x->closeWindow(box->id);
+  const auto status = program->wait(5000);
+  if (!status)
+    return ::testing::AssertionFailure() << "the program did not end once the warning was closed";
+  if (*status != 0) return ::testing::AssertionFailure() << "status " << *status;
+  return ::testing::AssertionSuccess();
+}

@@ -44,6 +44,9 @@ class Magnifier : public ::testing::Test {
   // Clicks the zoom-in button and waits until the caption shows the zoom one up (a window
   // manager may take the first click on a window just come up for itself: it clicks again).
   ::testing::AssertionResult zoomIn();
+  // Closes the window when its save is bound to fail: the warning that says so shows, and the
+  // program ends with status 0 once the user has closed it.
+  ::testing::AssertionResult closeThroughTheWarning();
   // Waits until the view shows the nearest-neighbour enlargement of `source`.
   ::testing::AssertionResult viewShows(const Rect& source, int ms = 3000);
   // Waits until the view is wholly one colour, and says which.

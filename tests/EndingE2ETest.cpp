@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <thread>
 
 #include "tests/E2E.h"
 
@@ -102,7 +104,7 @@ TEST_F(EndingOnX, AFullDiskLeavesTheSettingsFileAsItWas) {
   start();
   if (HasFatalFailure()) return;
   ASSERT_TRUE(zoomIn());
-  closeAndWait();
+  ASSERT_TRUE(closeThroughTheWarning());
   EXPECT_EQ(stored(), Kept);
   QStringList entries = folderEntries();
   entries.sort();
@@ -118,8 +120,75 @@ TEST_F(EndingOnX, AFileSizeLimitLeavesTheSettingsFileAsItWasAndTheProgramAlive) 
   program = launch({QStringLiteral("prlimit"), QStringLiteral("--fsize=64"), QStringLiteral("--")});
   ASSERT_TRUE(waitForMagnifier());
   ASSERT_TRUE(zoomIn());
-  closeAndWait();  // not killed by SIGXFSZ
+  ASSERT_TRUE(closeThroughTheWarning());  // not killed by SIGXFSZ
   EXPECT_EQ(stored(), Kept);
+  EXPECT_EQ(folderEntries(), QStringList{QStringLiteral("Vendrel.ini")});
+}
+
+TEST_F(EndingOnX, ACloseKilledDuringTheSaveLeavesTheOldFileOrTheNewOneAndNoLitter) {
+  // Every value the program writes differs from the stored one: each is clamped on loading.
+  const QByteArray old =
+      "[TrackBar]\r\nPosition=25\r\n[MainForm]\r\nLeft=-50\r\nTop=-60\r\nWidth=5000\r\n"
+      "Height=5000\r\n[ScalePanel]\r\nVisible=7\r\n";
+  ASSERT_TRUE(QDir(programFolder()).mkpath(QStringLiteral("Vendrel")));
+  store(old);
+  startServer({});
+  program = launch();
+  ASSERT_TRUE(waitForMagnifier());
+  closeAndWait();
+  const QByteArray saved = stored();
+  ASSERT_EQ(saved, QByteArray("[TrackBar]\r\nPosition=10\r\n[MainForm]\r\nLeft=0\r\nTop=0\r\n"
+                              "Width=1024\r\nHeight=768\r\n[ScalePanel]\r\nVisible=1\r\n"));
+
+  int olds = 0, news = 0, littered = 0;
+  for (int cycle = 0; cycle < 40; ++cycle) {
+    store(old);
+    program = launch();
+    ASSERT_TRUE(waitForMagnifier());
+    ::kill(program->pid(), SIGTERM);
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(QRandomGenerator::global()->bounded(10'000)));
+    ::kill(program->pid(), SIGKILL);
+    ASSERT_TRUE(program->wait(10000));
+    const QByteArray now = stored();
+    if (now == old)
+      ++olds;
+    else if (now == saved)
+      ++news;
+    else
+      ADD_FAILURE() << "cycle " << cycle << ": a mixed file: " << now.toStdString();
+    if (folderEntries().size() > 1) ++littered;
+  }
+  RecordProperty("old", olds);
+  RecordProperty("new", news);
+  RecordProperty("littered", littered);
+
+  program = launch();  // the next save takes what the killed ones left
+  ASSERT_TRUE(waitForMagnifier());
+  closeAndWait();
+  EXPECT_EQ(stored(), saved);
+  EXPECT_EQ(folderEntries(), QStringList{QStringLiteral("Vendrel.ini")});
+}
+
+TEST_F(EndingOnX, TheXServerGoingAwaySavesTheLastSettingsAndEndsWithStatus1) {
+  start();
+  ASSERT_TRUE(zoomIn());
+  ASSERT_TRUE(zoomIn());
+  const QRect outer = window.outer;
+  x.reset();  // the test's own connection goes first
+  ::kill(screen->serverPid(), SIGKILL);
+  const auto status = program->wait(10000);
+  ASSERT_TRUE(status) << "the program did not end with its display";
+  EXPECT_EQ(*status, 1);
+  const QByteArray ini = stored();
+  EXPECT_TRUE(ini.startsWith("[TrackBar]\r\nPosition=5\r\n")) << ini.toStdString();
+  EXPECT_TRUE(ini.contains(QStringLiteral("Left=%1\r\nTop=%2\r\nWidth=%3\r\nHeight=%4\r\n")
+                               .arg(outer.x())
+                               .arg(outer.y())
+                               .arg(outer.width())
+                               .arg(outer.height())
+                               .toLatin1()))
+      << ini.toStdString();
   EXPECT_EQ(folderEntries(), QStringList{QStringLiteral("Vendrel.ini")});
 }
 

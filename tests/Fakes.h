@@ -103,6 +103,8 @@ class FakeApplication : public Application {
   // home of whoever runs them.
   QString configHome() const override { return userConfigHome; }
   QString userConfigHome;
+  void warnAtEnd(const QString& text) const override { warnings.push_back(text); }
+  mutable std::vector<QString> warnings;
 
   static constexpr WindowHandle OwnWindow = 100;
   FakeDesktop fakeDesktop;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/SafeWrite.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <random>
@@ -127,6 +129,108 @@ TEST(IniFile, RandomFilesRoundTrip) {
       ++suffix;
     EXPECT_LE(n - prefix - suffix, 1) << "round " << round << ": old lines went missing";
     EXPECT_LE(m - prefix - suffix, 3) << "round " << round;
+  }
+}
+
+// The system's calls, counting the files put in place and keeping the bytes written.
+class RecordingCalls : public FileCalls {
+ public:
+  int createUnique(char* t) override { return real().createUnique(t); }
+  ssize_t write(int fd, const char* data, std::size_t size) override {
+    written.append(data, static_cast<qsizetype>(size));
+    return real().write(fd, data, size);
+  }
+  int setOwner(int fd, uid_t owner, gid_t group) override {
+    return real().setOwner(fd, owner, group);
+  }
+  int setMode(int fd, mode_t mode) override { return real().setMode(fd, mode); }
+  int sync(int fd) override { return real().sync(fd); }
+  int close(int fd) override { return real().close(fd); }
+  int rename(const char* from, const char* to) override {
+    ++renames;
+    return real().rename(from, to);
+  }
+  int remove(const char* path) override { return real().remove(path); }
+
+  QByteArray written;
+  int renames = 0;
+
+ private:
+  static FileCalls& real() { return systemFileCalls(); }
+};
+
+// The six values a close saves, in the order it saves them.
+void writeSix(IniFile& ini, int step) {
+  switch (step) {
+    case 0:
+      return ini.writeInteger("TrackBar", "Position", 7);
+    case 1:
+      return ini.writeInteger("MainForm", "Left", -12);
+    case 2:
+      return ini.writeInteger("MainForm", "Top", 39);
+    case 3:
+      return ini.writeInteger("MainForm", "Width", 280);
+    case 4:
+      return ini.writeInteger("MainForm", "Height", 298);
+    default:
+      return ini.writeBool("ScalePanel", "Visible", false);
+  }
+}
+
+TEST(IniFile, HeldWritesReplaceTheFileOnceWithTheBytesOfTheWritesOneByOne) {
+  const struct {
+    const char* what;
+    QByteArray original;  // "<none>": no file
+    QByteArray expected;  // empty: only the same as the writes one by one
+  } cases[] = {
+      {"no file", "<none>",
+       "[TrackBar]\r\nPosition=7\r\n[MainForm]\r\nLeft=-12\r\nTop=39\r\nWidth=280\r\n"
+       "Height=298\r\n[ScalePanel]\r\nVisible=0\r\n"},
+      {"every key there",
+       "[TrackBar]\r\nPosition=3\r\n[MainForm]\r\nLeft=744\r\nTop=39\r\nWidth=280\r\n"
+       "Height=298\r\n[ScalePanel]\r\nVisible=1\r\n",
+       "[TrackBar]\r\nPosition=7\r\n[MainForm]\r\nLeft=-12\r\nTop=39\r\nWidth=280\r\n"
+       "Height=298\r\n[ScalePanel]\r\nVisible=0\r\n"},
+      {"sections missing, keys in another case, a comment kept",
+       "; mine\r\n[mainform]\r\nTOP=1\r\n\r\n[Other]\r\nA=1\r\n",
+       "; mine\r\n[mainform]\r\nTOP=39\r\nLeft=-12\r\nWidth=280\r\nHeight=298\r\n\r\n[Other]\r\n"
+       "A=1\r\n[TrackBar]\r\nPosition=7\r\n[ScalePanel]\r\nVisible=0\r\n"},
+      {"Windows-1251 lines and no line end at the end",
+       "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[\xc2\xe5\xed\xe4\xf0\xe5\xeb]\r\n"
+       "\xc8\xec\xff=\xc7\xed\xe0\xf7\xe5\xed\xe8\xe5\r\n[ScalePanel]\r\nVisible=1",
+       {}},
+      {"LF lines", "[TrackBar]\nPosition=3\n[MainForm]\nLeft=5\n\n\n[Tail]\nX=1\n", {}},
+      {"an empty file", "", {}},
+      {"a section named twice", "[MainForm]\r\nLeft=1\r\n[MainForm]\r\nTop=2\r\n", {}},
+      {"spaces and an empty section",
+       "  [ TrackBar ]  \r\n  Position = 3  \r\n[ScalePanel]\r\n[MainForm]\r\n",
+       {}},
+  };
+  for (const auto& c : cases) {
+    QTemporaryDir dir;
+    const QString one = dir.filePath(QStringLiteral("one.ini"));
+    const QString held = dir.filePath(QStringLiteral("held.ini"));
+    if (c.original != "<none>") {
+      writeAll(one, c.original);
+      writeAll(held, c.original);
+    }
+    for (int step = 0; step < 6; ++step) {  // as the close did it: each write reads anew
+      IniFile ini(one);
+      writeSix(ini, step);
+    }
+    RecordingCalls calls;
+    IniFile ini(held, calls);
+    ini.holdWrites();
+    for (int step = 0; step < 6; ++step) writeSix(ini, step);
+    EXPECT_EQ(calls.renames, 0) << c.what << ": nothing written before the commit";
+    EXPECT_EQ(readAll(held), c.original == "<none>" ? QByteArray() : c.original) << c.what;
+    ini.commit();
+    EXPECT_EQ(calls.renames, 1) << c.what;
+    EXPECT_EQ(calls.written, readAll(one)) << c.what;
+    EXPECT_EQ(readAll(held), readAll(one)) << c.what;
+    if (!c.expected.isEmpty()) {
+      EXPECT_EQ(readAll(held), c.expected) << c.what;
+    }
   }
 }
 

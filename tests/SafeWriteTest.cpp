@@ -1,7 +1,10 @@
 #include "platform/SafeWrite.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +29,9 @@ class FailingCalls : public FileCalls {
     if (failing_ == LaterWrite && writes_ > 1) return fails(LaterWrite, EFBIG) ? -1 : 0;
     // Short writes, as a pipe or a signal may cause: a few bytes at a time.
     return real().write(fd, data, std::min<std::size_t>(size, 7));
+  }
+  int setOwner(int fd, uid_t owner, gid_t group) override {
+    return real().setOwner(fd, owner, group);
   }
   int setMode(int fd, mode_t mode) override {
     return fails(Mode, EPERM) ? -1 : real().setMode(fd, mode);
@@ -116,6 +122,78 @@ TEST(ReplaceFile, ANewFileIsCreatedAndALinkIsWrittenThrough) {
   replaceFile(link, Old);
   EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link stays a link";
   EXPECT_EQ(readAll(path), Old);
+}
+
+TEST(ReplaceFile, AChainOfLinksIsFollowedToItsEndAndALoopFails) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("c")));
+  const QString real = dir.filePath(QStringLiteral("c/c.ini"));
+  {
+    QFile f(real);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(Old);
+  }
+  const auto link = [&](const char* target, const char* at) {
+    return ::symlink(target, QFile::encodeName(dir.filePath(QString::fromLatin1(at))).constData());
+  };
+  ASSERT_EQ(link("c/c.ini", "b.ini"), 0);  // relative to the folder that holds the link
+  ASSERT_EQ(link("b.ini", "a.ini"), 0);
+  const QString a = dir.filePath(QStringLiteral("a.ini"));
+  EXPECT_EQ(realFile(a), real);
+  replaceFile(a, New);
+  EXPECT_EQ(readAll(real), New);
+  EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("b.ini"))).isSymLink());
+  EXPECT_TRUE(QFileInfo(a).isSymLink());
+
+  ASSERT_EQ(link("d.ini", "missing.ini"), 0);
+  EXPECT_EQ(realFile(dir.filePath(QStringLiteral("missing.ini"))),
+            dir.filePath(QStringLiteral("d.ini")))
+      << "a missing end is the file to create";
+
+  ASSERT_EQ(link("loop2.ini", "loop1.ini"), 0);
+  ASSERT_EQ(link("loop1.ini", "loop2.ini"), 0);
+  const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::System);
+  EXPECT_THROW(replaceFile(dir.filePath(QStringLiteral("loop1.ini")), New), WriteError);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System), before);
+}
+
+TEST(ReplaceFile, RemovesWhatAKilledReplacementLeftAndNothingElse) {
+  QTemporaryDir dir;
+  const QString path = oldFileIn(dir);
+  const auto make = [&](const char* name) {
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << name;
+    f.write(Old);
+  };
+  make("Vendrel.ini.aB3xY9");  // a killed save's
+  make("Vendrel.ini.Q0q0Q0");  // another
+  const struct {
+    const char* name;
+    const char* why;
+  } kept[] = {{"Vendrel.ini.bak", "not a name a save makes"},
+              {"Vendrel.ini.backup1", "seven characters"},
+              {"Vendrel.ini.ab-cd_", "not letters and digits"},
+              {"Other.ini.abcdef", "another file's"},
+              {"Vendrel.ini.L0cked", "a save still going on"}};
+  for (const auto& k : kept) make(k.name);
+  ASSERT_EQ(
+      ::symlink("Vendrel.ini",
+                QFile::encodeName(dir.filePath(QStringLiteral("Vendrel.ini.Zz9Yy8"))).constData()),
+      0);
+  const int locked =
+      ::open(QFile::encodeName(dir.filePath(QStringLiteral("Vendrel.ini.L0cked"))).constData(),
+             O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(locked, 0);
+  ASSERT_EQ(::flock(locked, LOCK_EX), 0);
+
+  replaceFile(path, New);
+  ::close(locked);
+  EXPECT_EQ(readAll(path), New);
+  const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::System);
+  EXPECT_FALSE(left.contains(QStringLiteral("Vendrel.ini.aB3xY9")));
+  EXPECT_FALSE(left.contains(QStringLiteral("Vendrel.ini.Q0q0Q0")));
+  for (const auto& k : kept) EXPECT_TRUE(left.contains(QString::fromLatin1(k.name))) << k.why;
+  EXPECT_TRUE(left.contains(QStringLiteral("Vendrel.ini.Zz9Yy8"))) << "a link";
 }
 
 }  // namespace

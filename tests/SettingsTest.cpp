@@ -89,6 +89,17 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
        {10, 39, 32, 32},
        3,
        false},
+      {"positions near the 32-bit limit",
+       "[MainForm]\r\nLeft=2147483600\r\nTop=2147483600\r\n",
+       {744, 470, 280, 298},
+       3,
+       true},
+      {"the 32-bit extremes",
+       "[MainForm]\r\nLeft=-2147483648\r\nTop=2147483647\r\nWidth=2147483647\r\n"
+       "Height=2147483647\r\n",
+       {0, 0, 1024, 768},
+       3,
+       true},
       {"unparsable values keep the defaults",
        "[MainForm]\r\nLeft=abc\r\n[TrackBar]\r\nPosition=\r\n",
        {744, 39, 280, 298},
@@ -197,6 +208,24 @@ TEST_F(Settings, AMissingFolderBesideTheProgramIsMadeOnTheFirstSave) {
   EXPECT_TRUE(stored().contains("Position=5")) << "not lost";
 }
 
+TEST_F(Settings, AFailedSaveTellsTheUserOnceNamingTheFile) {
+  ASSERT_TRUE(QDir(dir.filePath(QStringLiteral("Vendrel"))).mkdir(QStringLiteral("Vendrel.ini")));
+  FakeApplication app(1024, 768, exe);
+  TForm1* form = open(app);
+  form->close();
+  form->show();
+  form->close();
+  ASSERT_EQ(app.warnings.size(), 1u);
+  EXPECT_TRUE(app.warnings[0].startsWith(QStringLiteral("Не удалось сохранить настройки")))
+      << app.warnings[0].toStdString();
+  EXPECT_TRUE(app.warnings[0].endsWith(iniPath())) << app.warnings[0].toStdString();
+
+  QDir(iniPath()).removeRecursively();
+  FakeApplication good(1024, 768, exe);
+  open(good)->close();
+  EXPECT_TRUE(good.warnings.empty()) << "a save that worked tells nothing";
+}
+
 TEST_F(Settings, WhereTheProgramsFolderCannotBeWrittenTheUsersOwnIsUsed) {
   // A program folder that cannot be made: the settings go to the user's configuration folder,
   // made (readable by the user alone) on the first save, and are read from there next time.
@@ -268,6 +297,19 @@ TEST(Placement, ClampsAndEdges) {
   const Rect right{1024, 0, 2048, 768};  // a primary monitor right of the origin
   EXPECT_EQ(clampedLeft(100, right), 1024);
   EXPECT_EQ(keptOnScreen({1900, 0, 280, 298}, right), QPoint(1768, 0));
+}
+
+TEST(Placement, StoredValuesThatCannotBeAScreenPositionAreBroughtWithin16Bits) {
+  const int cases[][2] = {{0, 0},
+                          {-50, -50},
+                          {32767, 32767},
+                          {32768, 32767},
+                          {-32768, -32768},
+                          {-32769, -32768},
+                          {2147483600, 32767},
+                          {2147483647, 32767},
+                          {-2147483647 - 1, -32768}};
+  for (const auto& c : cases) EXPECT_EQ(screenCoordinate(c[0]), c[1]) << c[0];
 }
 
 }  // namespace
