@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/Form.h"
+#include "platform/Log.h"
 #include "platform/TopLevelWindows.h"
 
 class Application;
@@ -87,5 +88,6 @@ class TForm1 : public TForm {
   bool Frozen = false;
   int FrozenX = -32000;
   int FrozenY = -32000;
-  bool Resting = false;  // the timer stopped while the desktop is still
+  bool Resting = false;      // the timer stopped while the desktop is still
+  WarningGate TickFailures;  // a tick failing twenty times a second is told once in a while
 };
