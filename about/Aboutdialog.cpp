@@ -77,10 +77,21 @@ TAboutDialog1::TAboutDialog1(QWidget* owner, Application& application)
       application_(application) {
   setWindowTitle(QStringLiteral("О программе"));
   setFixedSize(265, 425);
-  QPalette palette = this->palette();
-  palette.setColor(QPalette::Window, palette.color(QPalette::Button));  // clBtnFace
-  palette.setColor(QPalette::WindowText, Qt::black);                    // clWindowText
-  setPalette(palette);
+  // Only where the colour scheme has other colours for a dialog that is never disabled: a
+  // palette of its own, even one of the same colours, is a new key to the style's picture cache,
+  // which would then keep pictures of the button for every dialog ever opened (until the cache
+  // is full, at 10 MB).
+  const QPalette scheme = this->palette();
+  const auto schemeFits = [&](QPalette::ColorGroup g) {
+    return scheme.color(g, QPalette::Window) == scheme.color(g, QPalette::Button) &&
+           scheme.color(g, QPalette::WindowText) == QColor(Qt::black);
+  };
+  if (!schemeFits(QPalette::Active) || !schemeFits(QPalette::Inactive)) {
+    QPalette palette = scheme;
+    palette.setColor(QPalette::Window, palette.color(QPalette::Button));  // clBtnFace
+    palette.setColor(QPalette::WindowText, Qt::black);                    // clWindowText
+    setPalette(palette);
+  }
   setFont(pixelFont(DialogFont, 13));
   setKeyPreview(true);
 

@@ -367,8 +367,17 @@ void TForm1::Timer1Timer() {
     CanvasBinding bound(*ScreenCanvas);
     const Rect source = sourceRect(p, w, h, TrackBar1->value(), clampArea(p, desktop.monitors()));
     ScreenCanvas->stretchCopy(source, *PaintBox1, {0, 0, w, h});
-  } catch (...) {
+  } catch (const std::exception& e) {
     // A tick that fails draws nothing more; the next one starts afresh.
+    if (TickFailures.pass())
+      qCWarning(lcApp) << "a tick failed:" << e.what() << "(" << TickFailures.heldBack()
+                       << "more held back)";
+  } catch (...) {
+    // Not a failure the tick knows: the loop shows it as any handler's. The ticks stop, or a
+    // box would open for each one.
+    qCCritical(lcApp) << "a tick failed with an unknown exception; the view stops";
+    Timer1->stop();
+    throw;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/Form.h"
+#include "platform/Log.h"
 #include "platform/TopLevelWindows.h"
 
 class Application;
@@ -88,7 +89,8 @@ class TForm1 : public TForm {
   bool Frozen = false;
   int FrozenX = -32000;
   int FrozenY = -32000;
-  bool Resting = false;  // the timer stopped while the desktop is still
-  QString Trouble;       // why the view cannot follow the pointer, while it cannot
+  bool Resting = false;      // the timer stopped while the desktop is still
+  QString Trouble;           // why the view cannot follow the pointer, while it cannot
   bool SaveFailureTold = false;
+  WarningGate TickFailures;  // a tick failing twenty times a second is told once in a while
 };

@@ -24,5 +24,5 @@ int main(int argc, char* argv[]) {
   } catch (...) {
     Application->showException(QString());
   }
-  return 0;
+  return 1;  // a start-up that failed is one, for whoever started the program
 }

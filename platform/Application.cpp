@@ -39,6 +39,17 @@ void Application::closeMainForm() {
   QCoreApplication::exit(0);  // every loop, a modal dialog's too
 }
 
+void Application::quitAsked() {
+  if (running_) {
+    closeMainForm();
+    return;
+  }
+  terminate();
+  // Ends every loop running now, a message box's among them, and makes any started before the
+  // main loop return at once.
+  QCoreApplication::exit(0);
+}
+
 void Application::terminate() {
   terminated_ = true;
   if (running_) QCoreApplication::exit(0);

@@ -50,6 +50,10 @@ class Application {
   // What the main window's close button does, from wherever it is asked: its close handler
   // runs and the program ends, a modal dialog that may be open included.
   void closeMainForm();
+  // What a signal that asks the program to end does: closeMainForm() once the loop runs; before
+  // that, whatever waits on the user (a start-up message box) gives up, and the loop never
+  // starts.
+  void quitAsked();
   bool terminated() const { return terminated_; }
 
   // The title is also the title of the application's hidden window.

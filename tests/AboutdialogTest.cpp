@@ -151,3 +151,21 @@ TEST_F(About, EscapeInTheMainWindowDoesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The style keeps pictures of the controls it draws under their palette's key: dialogs that
+// share the key share the pictures, instead of adding their own each time one opens.
+TEST_F(About, EachDialogDrawsWithTheSamePaletteKeyAsTheLast) {
+  qint64 first = 0;
+  {
+    TAboutDialog1 dialog(form, app);
+    first = dialog.BitBtn1->palette().cacheKey();
+  }
+  TAboutDialog1 dialog(form, app);
+  EXPECT_EQ(dialog.BitBtn1->palette().cacheKey(), first);
+  EXPECT_EQ(dialog.palette().color(QPalette::Window), dialog.palette().color(QPalette::Button));
+  EXPECT_EQ(dialog.palette().color(QPalette::WindowText), QColor(Qt::black));
+}
+
+}  // namespace

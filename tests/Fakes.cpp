@@ -33,6 +33,7 @@ FakeDesktop::FakeDesktop(int width, int height)
 QPoint FakeDesktop::pointer() {
   ++pointerQueries;
   if (pointerFails) throw std::runtime_error("no pointer");
+  if (pointerThrowsForeign) throw 7;
   return pointerAt;
 }
 

@@ -20,6 +20,7 @@ class FakeDesktop : public Desktop {
   QPoint pointerAt{500, 400};
   std::vector<Rect> monitorList;
   bool pointerFails = false;
+  bool pointerThrowsForeign = false;  // something that is no std::exception
   bool captureFails = false;
   int pointerQueries = 0;
   int binds = 0;

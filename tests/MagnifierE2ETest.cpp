@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QProcess>
 
@@ -92,6 +93,22 @@ TEST(MagnifierOnAScreenOfFewColours, SaysSoInABoxAndOnItsErrorOutput) {
     EXPECT_TRUE(err.contains(QStringLiteral("%1 бит").arg(depth))) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("24 или 32"))) << err.toStdString();
   }
+}
+
+TEST(MagnifierOnAScreenOfFewColours, ASignalWhileItsBoxIsUpEndsItCleanly) {
+  VirtualScreen screen(800, 600, {}, 16);
+  XSession x(screen.display());
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), screen.display());
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral(VENDREL_BINARY), {});
+  ASSERT_TRUE(p.waitForStarted(5000));
+  ASSERT_TRUE(x.waitForWindow(QStringLiteral("Vendrel"), 10000)) << "no box";
+  ::kill(static_cast<pid_t>(p.processId()), SIGTERM);  // a logout, say
+  ASSERT_TRUE(p.waitForFinished(10000));
+  EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "killed by the signal";
+  EXPECT_EQ(p.exitCode(), 1) << "the start-up failed all the same";
 }
 
 }  // namespace

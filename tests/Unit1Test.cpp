@@ -335,6 +335,30 @@ TEST_F(MainWindow, AFailedTickIsSwallowedAndTheNextRunsNormally) {
       tick(), {100 - (w / 3) / 2, 600 - (h / 3) / 2, 100 + (w / 3) / 2, 600 + (h / 3) / 2}));
 }
 
+std::vector<QString> appWarnings;
+
+TEST_F(MainWindow, FailedTicksAreToldInTheLogOnceInAWhile) {
+  appWarnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext& context, const QString& m) {
+        if (type == QtWarningMsg && QByteArray(context.category) == "vendrel.app")
+          appWarnings.push_back(m);
+      });
+  desktop().pointerFails = true;
+  for (int i = 0; i < 5; ++i) tick();
+  qInstallMessageHandler(previous);
+  ASSERT_EQ(appWarnings.size(), 1u);
+  EXPECT_TRUE(appWarnings[0].contains(QStringLiteral("no pointer")))
+      << appWarnings[0].toStdString();
+}
+
+TEST_F(MainWindow, ATickFailingWithWhatIsNoStdExceptionIsNotSwallowed) {
+  ASSERT_TRUE(form->Timer1->isActive());
+  desktop().pointerThrowsForeign = true;
+  EXPECT_THROW(form->Timer1Timer(), int);
+  EXPECT_FALSE(form->Timer1->isActive()) << "one box, not one a tick";
+}
+
 TEST_F(MainWindow, NothingIsReadWhileMinimisedOrAfterClose) {
   form->showMinimized();
   QApplication::processEvents();

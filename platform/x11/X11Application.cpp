@@ -62,6 +62,10 @@ X11Application::X11Application(int& argc, char** argv) {
   // StartupWMClass names.
   QCoreApplication::setApplicationName(QStringLiteral("Vendrel"));
   qt_ = std::make_unique<GuardedApplication>(argc, argv, *this);
+  // A logout or a shutdown ends a program with SIGTERM or SIGHUP: the settings are saved then
+  // as when the window is closed. Caught from here on, before anything can wait on the user: a
+  // start-up message box must not leave the program to die of the signal.
+  signals_ = std::make_unique<QuitSignals>([this] { quitAsked(); });
   QApplication::setWindowIcon(applicationIcon());
   setExeName(QCoreApplication::applicationFilePath());
   try {
@@ -88,9 +92,6 @@ X11Application::X11Application(int& argc, char** argv) {
   windows_ = std::make_unique<X11Windows>([this] { bringForward(); });
   shell_ = std::make_unique<XdgShell>();
   system_ = std::make_unique<HostSystemInfo>();
-  // A logout or a shutdown ends a program with SIGTERM or SIGHUP: the settings are saved then
-  // as when the window is closed.
-  signals_ = std::make_unique<QuitSignals>([this] { closeMainForm(); });
   failWritesBeyondTheSizeLimit();
 }
 

@@ -379,11 +379,13 @@ class PixelX11Canvas final : public PixelCanvas {
           segment_.reset();  // the old one goes before the larger one is made
           segment_ = std::make_unique<SharedSegment>(c, bytes);
         }
-        Reply<xcb_shm_get_image_reply_t> reply(
+        xcb_generic_error_t* e = nullptr;
+        const auto reply = checked(
             xcb_shm_get_image_reply(c,
                                     xcb_shm_get_image(c, display_.screen->root, x, y, w, h, ~0u,
                                                       XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->id(), 0),
-                                    nullptr));
+                                    &e),
+            &e, "reading the screen (MIT-SHM)");
         if (!reply) throw std::runtime_error("ShmGetImage failed");
         return {segment_->pixels(), area.width(), area};
       } catch (const std::runtime_error&) {
@@ -391,9 +393,12 @@ class PixelX11Canvas final : public PixelCanvas {
         display_.shm = false;  // the server cannot share memory with us: read the slow way
       }
     }
-    fallback_.reset(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display_.screen->root, x, y, w, h, ~0u),
-        nullptr));
+    xcb_generic_error_t* e = nullptr;
+    fallback_ = checked(
+        xcb_get_image_reply(
+            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display_.screen->root, x, y, w, h, ~0u),
+            &e),
+        &e, "reading the screen");
     if (!fallback_) throw std::runtime_error("GetImage failed");
     return {reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(fallback_.get())),
             area.width(), area};

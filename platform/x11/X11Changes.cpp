@@ -59,8 +59,10 @@ ChangeWatch::ChangeWatch(xcb_connection_t* c, xcb_screen_t* screen, bool follow)
 void ChangeWatch::drain() {
   while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
     const int type = e->response_type & 0x7f;
-    if (type == XCB_GE_GENERIC && inputOpcode_ &&
-        reinterpret_cast<xcb_ge_generic_event_t*>(e)->extension == inputOpcode_) {
+    if (type == 0)
+      reportError(*reinterpret_cast<const xcb_generic_error_t*>(e), "on the desktop's connection");
+    else if (type == XCB_GE_GENERIC && inputOpcode_ &&
+             reinterpret_cast<xcb_ge_generic_event_t*>(e)->extension == inputOpcode_) {
       moved_ = true;  // only the raw events are selected here
       activity_ = true;
     } else if (damageEvent_ && type == damageEvent_) {
@@ -117,8 +119,9 @@ bool DamageWatch::touched(const Rect& area) {
   xcb_connection_t* c = changes_.c_;
   // Takes the damage in and clears it in one step: what is drawn after this is told anew.
   xcb_damage_subtract(c, id_, XCB_NONE, region_);
-  Reply<xcb_xfixes_fetch_region_reply_t> r(
-      xcb_xfixes_fetch_region_reply(c, xcb_xfixes_fetch_region(c, region_), nullptr));
+  xcb_generic_error_t* e = nullptr;
+  const auto r = checked(xcb_xfixes_fetch_region_reply(c, xcb_xfixes_fetch_region(c, region_), &e),
+                         &e, "fetching the damaged region");
   if (!r) return true;
   const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(r.get());
   const int n = xcb_xfixes_fetch_region_rectangles_length(r.get());

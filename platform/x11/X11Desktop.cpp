@@ -163,9 +163,11 @@ class X11Desktop final : public Desktop {
 
  private:
   QPoint queryPointer(x11::ChangeWatch::Clock::time_point now) {
-    x11::Reply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(
-        display_.connection, xcb_query_pointer(display_.connection, display_.screen->root),
-        nullptr));
+    xcb_generic_error_t* e = nullptr;
+    const auto reply = x11::checked(
+        xcb_query_pointer_reply(display_.connection,
+                                xcb_query_pointer(display_.connection, display_.screen->root), &e),
+        &e, "asking for the pointer");
     if (!reply) throw std::runtime_error("QueryPointer failed");
     const QPoint p(reply->root_x, reply->root_y);
     changes_->pointerQueried(now, p != pointer_);

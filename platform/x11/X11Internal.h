@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Desktop.h"
+#include "platform/Log.h"
 #include "platform/PixelSource.h"
 
 namespace x11 {
@@ -21,6 +22,28 @@ struct FreeReply {
 };
 template <class T>
 using Reply = std::unique_ptr<T, FreeReply>;
+
+// An X protocol error that nothing waited for (it came as an event), or that a reply carried:
+// said in the log, at most once in ten seconds for all the program's connections together, so
+// that a request failing on every tick neither floods the log nor goes unsaid.
+inline void reportError(const xcb_generic_error_t& e, const char* where) {
+  static WarningGate gate;
+  if (gate.pass())
+    qCWarning(lcX11, "X error %u (request %u.%u, resource 0x%x) %s; %lld more held back",
+              unsigned{e.error_code}, unsigned{e.major_code}, unsigned{e.minor_code},
+              unsigned{e.resource_id}, where, static_cast<long long>(gate.heldBack()));
+}
+
+// A reply taken with `*error` as the place for its error: the error, if any, is told and freed.
+//   xcb_generic_error_t* e = nullptr;
+//   auto r = checked(xcb_foo_reply(c, cookie, &e), &e, "doing foo");
+template <class T>
+Reply<T> checked(T* reply, xcb_generic_error_t** error, const char* where) {
+  Reply<xcb_generic_error_t> e(*error);
+  *error = nullptr;
+  if (e) reportError(*e, where);
+  return Reply<T>(reply);
+}
 
 // One System V shared memory segment, attached by this process and by the server.
 class SharedSegment {

@@ -1,25 +1,44 @@
 #include "platform/x11/X11Windows.h"
 
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <QSocketNotifier>
 #include <QTimer>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "platform/x11/X11Internal.h"
+
+using x11::Reply;
 
 namespace {
 
-struct FreeReply {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Reply = std::unique_ptr<T, FreeReply>;
-
 constexpr std::uint32_t CommandForeground = 0;
 constexpr std::uint32_t CommandShow = 1;
+
+// Holds the server for as long as it lives: other clients wait, however the walk ends.
+class ServerGrab {
+ public:
+  explicit ServerGrab(xcb_connection_t* c) : c_(c) { xcb_grab_server(c_); }
+  ~ServerGrab() {
+    xcb_ungrab_server(c_);
+    xcb_flush(c_);
+  }
+  ServerGrab(const ServerGrab&) = delete;
+  ServerGrab& operator=(const ServerGrab&) = delete;
+
+ private:
+  xcb_connection_t* c_;
+};
+
+// A window the guard has gone away, or never was: the expected answer, not a fault.
+bool gone(const xcb_generic_error_t* e) {
+  return e && (e->error_code == XCB_WINDOW || e->error_code == XCB_DRAWABLE);
+}
 
 }  // namespace
 
@@ -44,43 +63,148 @@ struct X11Windows::Impl {
                         units, data);
   }
 
+  // What the guard asks of one window, fetched for all windows at once while the server is
+  // held, and read from here by the visitor.
+  struct Known {
+    bool answers = false;  // whether the window still exists
+    std::optional<QByteArray> wmClass, netWmName, wmName;
+  };
+  const std::unordered_map<xcb_window_t, Known>* walk = nullptr;
+
+  // Windows that are gone answer with an error, which is no fault: it sets `vanished`.
+  template <class T>
+  Reply<T> reply(T* r, xcb_generic_error_t** error, const char* what, bool* vanished = nullptr) {
+    if (*error && gone(*error)) {
+      std::free(std::exchange(*error, nullptr));
+      if (vanished) *vanished = true;
+      return Reply<T>(r);
+    }
+    return x11::checked(r, error, what);
+  }
+
+  xcb_get_property_cookie_t askText(xcb_window_t w, xcb_atom_t name, xcb_atom_t type) {
+    return xcb_get_property(c, 0, w, name, type, 0, 1024);
+  }
   // A text property, or nothing when the window has none (or is gone).
-  std::optional<QByteArray> text(xcb_window_t w, xcb_atom_t name, xcb_atom_t type) {
-    Reply<xcb_get_property_reply_t> r(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, type, 0, 1024), nullptr));
+  std::optional<QByteArray> text(xcb_get_property_cookie_t asked, bool* vanished = nullptr) {
+    xcb_generic_error_t* e = nullptr;
+    auto r = reply(xcb_get_property_reply(c, asked, &e), &e, "reading a window's name", vanished);
     if (!r || r->type == XCB_ATOM_NONE || r->format != 8) return std::nullopt;
     return QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
                       xcb_get_property_value_length(r.get()));
   }
-
-  bool hasWmState(xcb_window_t w) {
-    Reply<xcb_get_property_reply_t> r(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, wmState, XCB_ATOM_ANY, 0, 0), nullptr));
-    return r && r->type != XCB_ATOM_NONE;
+  std::optional<QByteArray> text(xcb_window_t w, xcb_atom_t name, xcb_atom_t type) {
+    return text(askText(w, name, type));
   }
 
-  std::vector<xcb_window_t> children(xcb_window_t w) {
-    Reply<xcb_query_tree_reply_t> r(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-    if (!r) return {};
-    const xcb_window_t* kids = xcb_query_tree_children(r.get());
-    return {kids, kids + xcb_query_tree_children_length(r.get())};
+  bool answers(xcb_get_window_attributes_cookie_t asked) {
+    xcb_generic_error_t* e = nullptr;
+    return reply(xcb_get_window_attributes_reply(c, asked, &e), &e, "asking for a window") !=
+           nullptr;
+  }
+
+  // Every request for all the windows goes out before the first reply is read: one wait for
+  // the server, not one per window.
+  std::vector<bool> haveWmState(const std::vector<xcb_window_t>& windows) {
+    std::vector<xcb_get_property_cookie_t> asked;
+    asked.reserve(windows.size());
+    for (xcb_window_t w : windows)
+      asked.push_back(xcb_get_property(c, 0, w, wmState, XCB_ATOM_ANY, 0, 0));
+    std::vector<bool> have;
+    have.reserve(windows.size());
+    for (auto cookie : asked) {
+      xcb_generic_error_t* e = nullptr;
+      auto r = reply(xcb_get_property_reply(c, cookie, &e), &e, "reading WM_STATE");
+      have.push_back(r && r->type != XCB_ATOM_NONE);
+    }
+    return have;
+  }
+
+  std::vector<std::vector<xcb_window_t>> children(const std::vector<xcb_window_t>& windows) {
+    std::vector<xcb_query_tree_cookie_t> asked;
+    asked.reserve(windows.size());
+    for (xcb_window_t w : windows) asked.push_back(xcb_query_tree(c, w));
+    std::vector<std::vector<xcb_window_t>> kids;
+    kids.reserve(windows.size());
+    for (auto cookie : asked) {
+      xcb_generic_error_t* e = nullptr;
+      auto r = reply(xcb_query_tree_reply(c, cookie, &e), &e, "listing a window's children");
+      const xcb_window_t* k = r ? xcb_query_tree_children(r.get()) : nullptr;
+      kids.emplace_back(k, k ? k + xcb_query_tree_children_length(r.get()) : k);
+    }
+    return kids;
   }
 
   // Under a window manager the program's window sits inside a frame: it is the descendant that
-  // carries WM_STATE. Without one, the child of the root is the window itself.
-  xcb_window_t clientOf(xcb_window_t top) {
-    if (hasWmState(top)) return top;
-    std::vector<xcb_window_t> level{top};
-    for (int depth = 0; depth < 3 && !level.empty(); ++depth) {
-      std::vector<xcb_window_t> next;
-      for (xcb_window_t w : level)
-        for (xcb_window_t k : children(w)) {
-          if (hasWmState(k)) return k;
-          next.push_back(k);
-        }
-      level = std::move(next);
+  // carries WM_STATE, the first met going down level by level. Without one, the child of the
+  // root is the window itself. All the tops go down together, a level at a time.
+  std::vector<xcb_window_t> clientsOf(const std::vector<xcb_window_t>& tops) {
+    std::vector<xcb_window_t> clients = tops;
+    const std::vector<bool> have = haveWmState(tops);
+    std::vector<std::size_t> open;  // tops whose client is not found yet
+    std::vector<std::vector<xcb_window_t>> level(tops.size());
+    for (std::size_t i = 0; i < tops.size(); ++i)
+      if (!have[i]) {
+        open.push_back(i);
+        level[i] = {tops[i]};
+      }
+    for (int depth = 0; depth < 3 && !open.empty(); ++depth) {
+      std::vector<xcb_window_t> parents;
+      for (std::size_t i : open) parents.insert(parents.end(), level[i].begin(), level[i].end());
+      const auto kids = children(parents);
+      std::vector<xcb_window_t> all;
+      for (const auto& k : kids) all.insert(all.end(), k.begin(), k.end());
+      const std::vector<bool> kidHas = haveWmState(all);
+      std::size_t parent = 0, kid = 0;
+      std::vector<std::size_t> still;
+      for (std::size_t i : open) {
+        std::vector<xcb_window_t> next;
+        bool found = false;
+        for (std::size_t n = 0; n < level[i].size(); ++n, ++parent)
+          for (xcb_window_t k : kids[parent]) {
+            if (!found && kidHas[kid]) {
+              clients[i] = k;
+              found = true;
+            }
+            next.push_back(k);
+            ++kid;
+          }
+        level[i] = std::move(next);
+        if (!found && !level[i].empty()) still.push_back(i);
+      }
+      open = std::move(still);
     }
-    return top;
+    return clients;
+  }
+
+  // A window that answers for its properties exists: no request of its own is needed for that.
+  std::unordered_map<xcb_window_t, Known> look(const std::vector<xcb_window_t>& windows) {
+    struct Asked {
+      xcb_get_property_cookie_t wmClass, netWmName, wmName;
+    };
+    std::vector<Asked> asked;
+    asked.reserve(windows.size());
+    for (xcb_window_t w : windows)
+      asked.push_back({askText(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), askText(w, netWmName, utf8),
+                       askText(w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY)});
+    std::unordered_map<xcb_window_t, Known> known;
+    known.reserve(windows.size());
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      Known k;
+      bool vanished = false;
+      k.wmClass = text(asked[i].wmClass, &vanished);
+      k.netWmName = text(asked[i].netWmName, &vanished);
+      k.wmName = text(asked[i].wmName, &vanished);
+      k.answers = !vanished;
+      known.emplace(windows[i], std::move(k));
+    }
+    return known;
+  }
+
+  const Known* seen(xcb_window_t w) const {
+    if (!walk) return nullptr;
+    const auto it = walk->find(w);
+    return it == walk->end() ? nullptr : &it->second;
   }
 
   void send(xcb_window_t w, std::uint32_t what, std::uint32_t argument) {
@@ -98,7 +222,10 @@ struct X11Windows::Impl {
 
   void drain() {
     while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
-      if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+      if (e->response_type == 0)
+        x11::reportError(*reinterpret_cast<const xcb_generic_error_t*>(e),
+                         "on the connection of the single-instance guard");
+      else if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
         const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(e);
         if (m->window == own && m->type == command && bringForward) bringForward();
       }
@@ -151,42 +278,55 @@ void X11Windows::setApplicationTitle(const QString& title) {
 }
 
 void X11Windows::enumerate(const std::function<bool(WindowHandle)>& visit) {
-  // Copies started together must see each other in one order: the server is held while this
-  // copy makes its window known by its class and walks, so of copies that start at once the
-  // first to walk sees only itself, and stays.
-  xcb_grab_server(d_->c);
-  if (!d_->announced) {
-    static const char cls[] = "vendrel\0TApplication";
-    d_->setProperty(d_->own, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, cls, sizeof cls);
-    d_->announced = true;
-  }
-  std::vector<xcb_window_t> tops = d_->children(d_->screen->root);  // bottom to top
-  for (auto it = tops.rbegin(); it != tops.rend(); ++it)
-    if (!visit(d_->clientOf(*it))) break;
-  xcb_ungrab_server(d_->c);
-  xcb_flush(d_->c);
   // Events read while waiting for replies wait in xcb's queue, where the notifier cannot see
   // them.
   QTimer::singleShot(0, d_->notifier.get(), [this] { d_->drain(); });
+  std::unordered_map<xcb_window_t, Impl::Known> known;
+  std::vector<xcb_window_t> clients;
+  {
+    // Copies started together must see each other in one order: the server is held while this
+    // copy makes its window known by its class and looks at all the others, so of copies that
+    // start at once the first to look sees only itself, and stays. Held only for the looking:
+    // the visitor reads what was seen, and may throw.
+    const ServerGrab grab(d_->c);
+    if (!d_->announced) {
+      static const char cls[] = "vendrel\0TApplication";
+      d_->setProperty(d_->own, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, cls, sizeof cls);
+      d_->announced = true;
+    }
+    std::vector<xcb_window_t> tops = d_->children({d_->screen->root}).front();  // bottom to top
+    std::reverse(tops.begin(), tops.end());
+    clients = d_->clientsOf(tops);
+    known = d_->look(clients);
+  }
+  d_->walk = &known;
+  const struct Forget {
+    Impl& d;
+    ~Forget() { d.walk = nullptr; }
+  } forget{*d_};
+  for (xcb_window_t w : clients)
+    if (!visit(w)) break;
 }
 
 std::uint32_t X11Windows::owningThread(WindowHandle window) {
-  Reply<xcb_get_window_attributes_reply_t> r(
-      xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, window), nullptr));
-  return r ? 1u : 0u;  // X has no threads: any window that still answers has an owner
+  // X has no threads: any window that still answers has an owner.
+  if (const Impl::Known* k = d_->seen(window)) return k->answers ? 1u : 0u;
+  return d_->answers(xcb_get_window_attributes(d_->c, window)) ? 1u : 0u;
 }
 
 QByteArray X11Windows::className(WindowHandle window, int limit) {
-  const QByteArray wmClass =
-      d_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).value_or(QByteArray());
+  const Impl::Known* k = d_->seen(window);
+  const QByteArray wmClass = (k ? k->wmClass : d_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING))
+                                 .value_or(QByteArray());
   QByteArray cls = wmClass.mid(wmClass.indexOf('\0') + 1);  // "instance\0class\0"
   if (const qsizetype end = cls.indexOf('\0'); end >= 0) cls.truncate(end);
   return cls.left(limit - 1);
 }
 
 QByteArray X11Windows::title(WindowHandle window, int limit) {
-  auto t = d_->text(window, d_->netWmName, d_->utf8);
-  if (!t) t = d_->text(window, XCB_ATOM_WM_NAME, XCB_ATOM_ANY);
+  const Impl::Known* k = d_->seen(window);
+  auto t = k ? k->netWmName : d_->text(window, d_->netWmName, d_->utf8);
+  if (!t) t = k ? k->wmName : d_->text(window, XCB_ATOM_WM_NAME, XCB_ATOM_ANY);
   return t.value_or(QByteArray()).left(limit - 1);
 }
 
