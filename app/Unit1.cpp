@@ -14,6 +14,7 @@
 #include "app/Magnify.h"
 #include "app/Naming.h"
 #include "app/Placement.h"
+#include "platform/Accessible.h"
 #include "platform/Application.h"
 #include "platform/Controls.h"
 #include "platform/Desktop.h"
@@ -35,6 +36,7 @@ const QString FormFont = QStringLiteral("MS Sans Serif");
 }  // namespace
 
 TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), Owner(owner) {
+  installAccessibleControls();
   // The window and its components, parent before children, as designed.
   setBounds({975, 39, 280, 298});
   QPalette palette = this->palette();
@@ -49,6 +51,7 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
 
   Panel1 = makePanel(this, palette.color(QPalette::Button), Bevel::Raised);
   PaintBox1 = new PaintBox(Panel1);
+  PaintBox1->setAccessibleName(QStringLiteral("Увеличенное изображение"));
 
   ScalePanel1 = makePanel(this, clSkyBlue, Bevel::Raised);
   ScalePanel1->setFixedHeight(83);
@@ -65,7 +68,10 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   MinusImage1->setCursor(Qt::PointingHandCursor);
   MinusImage1->setToolTip(QStringLiteral("Уменьшить масштаб"));
 
-  TrackBar1 = new QSlider(Qt::Horizontal, ScalePanel1);
+  auto* trackBar = new TrackBar(Qt::Horizontal, ScalePanel1);
+  trackBar->onValueText = zoomText;  // as the caption says it
+  TrackBar1 = trackBar;
+  TrackBar1->setAccessibleName(QStringLiteral("Масштаб"));
   TrackBar1->setGeometry(64, 18, 145, 33);
   TrackBar1->setRange(1, 10);
   TrackBar1->setSingleStep(1);
@@ -364,6 +370,8 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 
 void TForm1::UpdateStatus() {
   StatusPanel1->setText(statusText(Frozen));
+  // A screen reader hears from the view whether it follows the pointer or stands still.
+  PaintBox1->setAccessibleDescription(statusText(Frozen).trimmed());
 }
 
 void TForm1::UpdateCaption() {
@@ -380,6 +388,7 @@ void TForm1::MinusImage1MouseDown(Qt::MouseButton) {
 
 void TForm1::TrackBar1Change() {
   UpdateCaption();
+  Wake();  // a zoom set with no mouse or key (a screen reader's action) changes the view too
 }
 
 void TForm1::ScalePanelVisibleItem1Click() {

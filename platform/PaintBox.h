@@ -9,6 +9,8 @@
 // image again, so the view never flickers and never shows what lay under it. A surface can
 // take the view over and draw straight on its native window, with Qt painting none of it.
 class PaintBox : public QWidget {
+  Q_OBJECT
+
  public:
   // Draws on the view's native window.
   class Surface {

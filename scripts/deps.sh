@@ -13,6 +13,7 @@ packages=(
   xvfb xauth openbox fonts-dejavu-core
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   pipewire pipewire-bin dbus-daemon
+  at-spi2-core libatspi2.0-dev
   desktop-file-utils appstream
   debhelper dpkg-dev lintian
 )
