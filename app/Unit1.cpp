@@ -18,6 +18,7 @@
 #include "platform/Application.h"
 #include "platform/Controls.h"
 #include "platform/Desktop.h"
+#include "platform/DeviceScale.h"
 #include "platform/PaintBox.h"
 #include "platform/Pictures.h"
 #include "settings/Winifile.h"
@@ -190,7 +191,8 @@ void TForm1::FormClose() {
 
 void TForm1::LoadSettings() {
   WIniFile ini;
-  const Rect screen = Owner.desktop().primaryMonitor();
+  // In the units of the window's bounds, which are those the file keeps.
+  const Rect screen = toLogical(*this, Owner.desktop().primaryMonitor());
   auto read = [&](const char* section, const char* key, int& value) {
     ini.LastResult =
         ini.ReadParam(IniFileName, QString::fromLatin1(section), QString::fromLatin1(key),
@@ -297,10 +299,11 @@ void TForm1::Timer1Timer() {
     FrozenX = frozenPoint.x();
     FrozenY = frozenPoint.y();
 
-    const int w = PaintBox1->width();
-    const int h = PaintBox1->height();
-    const QRect b = bounds();  // the outer frame: Left, Top, Width, Height
-    const Rect window{b.x(), b.y(), b.x() + b.width(), b.y() + b.height()};
+    // In device pixels, as the pointer and the screen are: at zoom Z each screen pixel is a
+    // Z x Z block of the view's device pixels, whatever the desktop's scale.
+    const int w = PaintBox1->deviceSize().width();
+    const int h = PaintBox1->deviceSize().height();
+    const Rect window = toDevice(*this, bounds());  // the outer frame: Left, Top, Width, Height
     if (window.contains(p.x(), p.y())) {
       // Over its own window the magnifier would only magnify itself.
       PaintBox1->fill(palette().color(QPalette::Button));
