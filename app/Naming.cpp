@@ -26,8 +26,12 @@ QString helpFileNameFor(const QString& exePath) {
   return folder + QStringLiteral("Vendrel/") + name + QStringLiteral(".hlp");
 }
 
+QString zoomText(int zoom) {
+  return u'x' + QString::number(zoom);
+}
+
 QString captionText(const QString& title, int zoom) {
-  return title + QStringLiteral(" (x") + QString::number(zoom) + u')';
+  return title + QStringLiteral(" (") + zoomText(zoom) + u')';
 }
 
 QString statusText(bool frozen) {

@@ -14,6 +14,9 @@ QString settingsFileFor(const QString& exePath, bool besideWritable, const QStri
 // appended when it has none), in the "Vendrel" folder beside the executable.
 QString helpFileNameFor(const QString& exePath);
 
+// "x3".
+QString zoomText(int zoom);
+
 // "Вендрел (x3)".
 QString captionText(const QString& title, int zoom);
 

@@ -16,9 +16,11 @@
 #include "app/Magnify.h"
 #include "app/Naming.h"
 #include "app/Placement.h"
+#include "platform/Accessible.h"
 #include "platform/Application.h"
 #include "platform/Controls.h"
 #include "platform/Desktop.h"
+#include "platform/DeviceScale.h"
 #include "platform/Log.h"
 #include "platform/PaintBox.h"
 #include "platform/Pictures.h"
@@ -86,6 +88,7 @@ void SaveAtExit() {
 }  // namespace
 
 TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), Owner(owner) {
+  installAccessibleControls();
   // The window and its components, parent before children, as designed.
   setBounds({975, 39, 280, 298});
   QPalette palette = this->palette();
@@ -100,6 +103,7 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
 
   Panel1 = makePanel(this, palette.color(QPalette::Button), Bevel::Raised);
   PaintBox1 = new PaintBox(Panel1);
+  PaintBox1->setAccessibleName(QStringLiteral("Увеличенное изображение"));
 
   ScalePanel1 = makePanel(this, clSkyBlue, Bevel::Raised);
   ScalePanel1->setFixedHeight(83);
@@ -116,7 +120,10 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   MinusImage1->setCursor(Qt::PointingHandCursor);
   MinusImage1->setToolTip(QStringLiteral("Уменьшить масштаб"));
 
-  TrackBar1 = new QSlider(Qt::Horizontal, ScalePanel1);
+  auto* trackBar = new TrackBar(Qt::Horizontal, ScalePanel1);
+  trackBar->onValueText = zoomText;  // as the caption says it
+  TrackBar1 = trackBar;
+  TrackBar1->setAccessibleName(QStringLiteral("Масштаб"));
   TrackBar1->setGeometry(64, 18, 145, 33);
   TrackBar1->setRange(1, 10);
   TrackBar1->setSingleStep(1);
@@ -242,7 +249,8 @@ void TForm1::FormClose() {
 
 void TForm1::LoadSettings() {
   WIniFile ini;
-  const Rect screen = Owner.desktop().primaryMonitor();
+  // In the units of the window's bounds, which are those the file keeps.
+  const Rect screen = toLogical(*this, Owner.desktop().primaryMonitor());
   auto read = [&](const char* section, const char* key, int& value) {
     ini.LastResult =
         ini.ReadParam(IniFileName, QString::fromLatin1(section), QString::fromLatin1(key),
@@ -355,10 +363,11 @@ void TForm1::Timer1Timer() {
     FrozenX = frozenPoint.x();
     FrozenY = frozenPoint.y();
 
-    const int w = PaintBox1->width();
-    const int h = PaintBox1->height();
-    const QRect b = bounds();  // the outer frame: Left, Top, Width, Height
-    const Rect window{b.x(), b.y(), b.x() + b.width(), b.y() + b.height()};
+    // In device pixels, as the pointer and the screen are: at zoom Z each screen pixel is a
+    // Z x Z block of the view's device pixels, whatever the desktop's scale.
+    const int w = PaintBox1->deviceSize().width();
+    const int h = PaintBox1->deviceSize().height();
+    const Rect window = toDevice(*this, bounds());  // the outer frame: Left, Top, Width, Height
     if (window.contains(p.x(), p.y())) {
       // Over its own window the magnifier would only magnify itself.
       PaintBox1->fill(palette().color(QPalette::Button));
@@ -439,6 +448,8 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 void TForm1::UpdateStatus() {
   StatusPanel1->setText(Trouble.isEmpty() ? statusText(Frozen) : QLatin1Char(' ') + Trouble);
   StatusPanel1->setToolTip(Trouble);
+  // A screen reader hears from the view whether it follows the pointer or stands still.
+  PaintBox1->setAccessibleDescription(statusText(Frozen).trimmed());
 }
 
 void TForm1::UpdateCaption() {
@@ -456,6 +467,7 @@ void TForm1::MinusImage1MouseDown(Qt::MouseButton) {
 void TForm1::TrackBar1Change() {
   UpdateCaption();
   Remember();
+  Wake();  // a zoom set with no mouse or key (a screen reader's action) changes the view too
 }
 
 void TForm1::ScalePanelVisibleItem1Click() {

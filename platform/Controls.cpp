@@ -28,6 +28,14 @@ void Image::mousePressEvent(QMouseEvent* event) {
   QLabel::mousePressEvent(event);  // a right click still reaches the context menu
 }
 
+void Image::press() {
+  if (onMouseDown) onMouseDown(Qt::LeftButton);
+}
+
+QString TrackBar::valueText() const {
+  return onValueText ? onValueText(value()) : QString::number(value());
+}
+
 void Label::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
     onClick();

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
+#include <QSlider>
 #include <functional>
 
 // The framework's small controls, as Qt widgets.
@@ -19,9 +20,13 @@ QFrame* makePanel(QWidget* parent, const QColor& colour, Bevel bevel);
 
 // A picture that reports presses of any mouse button.
 class Image : public QLabel {
+  Q_OBJECT
+
  public:
   using QLabel::QLabel;
   std::function<void(Qt::MouseButton)> onMouseDown;
+  // What a left click does, for those who press it without a mouse.
+  void press();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
@@ -35,4 +40,15 @@ class Label : public QLabel {
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// A slider whose value reads as its owner words it ("x3"), where a plain number would not say
+// what it means.
+class TrackBar : public QSlider {
+  Q_OBJECT
+
+ public:
+  using QSlider::QSlider;
+  std::function<QString(int)> onValueText;
+  QString valueText() const;
 };

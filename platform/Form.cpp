@@ -1,5 +1,6 @@
 #include "platform/Form.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -102,6 +103,11 @@ bool TForm::eventFilter(QObject* watched, QEvent* event) {
 bool TForm::event(QEvent* event) {
   const auto type = event->type();
   if (type == QEvent::WindowActivate) FormActivate();
+  if (type == QEvent::WindowTitleChange) {
+    // Qt keeps a new caption from the accessibility bus: a screen reader hears of it this way.
+    QAccessibleEvent renamed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&renamed);
+  }
   const bool handled = QWidget::event(event);
   if (pending_ && isVisible() &&
       (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize) &&

@@ -18,6 +18,8 @@ int virtualKey(int qtKey);
 // The framework's form: a top-level window whose bounds are those of its outer frame, with
 // optional key preview and the form-level handlers as virtual hooks.
 class TForm : public QWidget {
+  Q_OBJECT
+
  public:
   explicit TForm(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
   ~TForm() override;

@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "platform/DeviceScale.h"
+
 PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel is drawn: no erase, no flicker
   setAttribute(Qt::WA_NoSystemBackground);
@@ -10,17 +12,24 @@ PaintBox::PaintBox(QWidget* parent) : QWidget(parent) {
 
 PaintBox::~PaintBox() = default;
 
+QSize PaintBox::deviceSize() const {
+  return toDevice(size(), devicePixelRatioF());
+}
+
 QImage& PaintBox::frame() {
-  if (frame_.size() != size()) {
-    frame_ = QImage(size(), QImage::Format_RGB32);
+  const QSize device = deviceSize();
+  if (frame_.size() != device) {
+    frame_ = QImage(device, QImage::Format_RGB32);
     frame_.fill(palette().color(QPalette::Button));
   }
+  // Shown one image pixel to one device pixel, at any scale.
+  frame_.setDevicePixelRatio(devicePixelRatioF());
   return frame_;
 }
 
 void PaintBox::fill(const QColor& colour) {
   if (surface_) {
-    surface_->fill(colour, size());
+    surface_->fill(colour, deviceSize());
     return;
   }
   frame().fill(colour);
@@ -47,5 +56,9 @@ void PaintBox::paintEvent(QPaintEvent* event) {
   }
   QPainter painter(this);
   const QImage& image = frame();
-  for (const QRect& r : event->region()) painter.drawImage(r.topLeft(), image, r);
+  const qreal scale = image.devicePixelRatio();
+  for (const QRect& r : event->region()) {
+    const QRectF device(r.x() * scale, r.y() * scale, r.width() * scale, r.height() * scale);
+    painter.drawImage(QRectF(r), image, device);
+  }
 }

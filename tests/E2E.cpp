@@ -87,17 +87,18 @@ QRect Magnifier::viewOnScreen() {
   for (const WindowInfo& w : x->topLevels())
     if (w.id == window.id) window = w;
   const QRect c = window.client;
-  return {c.x() + 1, c.y() + 1, c.width() - 2, c.height() - 83 - 2};
+  const int s = scale;  // the bevel and the panel grow with it
+  return {c.x() + s, c.y() + s, c.width() - 2 * s, c.height() - 83 * s - 2 * s};
 }
 
 QPoint Magnifier::plusButton() {
   const QRect c = viewOnScreen();
-  return {c.x() - 1 + 216 + 24, c.bottom() + 2 + 7 + 24};
+  return {c.x() - scale + (216 + 24) * scale, c.bottom() + scale + 1 + (7 + 24) * scale};
 }
 
 QPoint Magnifier::minusButton() {
   const QRect c = viewOnScreen();
-  return {c.x() - 1 + 8 + 24, c.bottom() + 2 + 7 + 24};
+  return {c.x() - scale + (8 + 24) * scale, c.bottom() + scale + 1 + (7 + 24) * scale};
 }
 
 ::testing::AssertionResult Magnifier::viewShows(const Rect& source, int ms) {

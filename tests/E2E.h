@@ -37,7 +37,8 @@ class Magnifier : public ::testing::Test {
   QString placeProgram();
   QString programFolder() const { return folder_.path(); }
 
-  // The view on the screen, for the window as it now stands (panel shown).
+  // The view on the screen, for the window as it now stands (panel shown), in device pixels at
+  // the desktop's `scale`.
   QRect viewOnScreen();
   QPoint plusButton();
   QPoint minusButton();
@@ -54,6 +55,7 @@ class Magnifier : public ::testing::Test {
   // Shows the unique-pixel picture over the whole screen, as it now stands.
   void coverScreen();
 
+  int scale = 1;  // the desktop's: the window's layout grows by it
   std::unique_ptr<VirtualScreen> screen;
   std::unique_ptr<XSession> x;
   std::unique_ptr<ChildProcess> program;

@@ -1,13 +1,15 @@
 // Runs the magnifier on a virtual X server over a sample picture and saves screenshots of its
 // window: `vendrel-demo PROGRAM OUTPUT-FOLDER`. Beside each, the whole screen at the same
 // moment, with the pointer and the rectangle the view enlarges marked on it. Prints the path of
-// every picture it saves.
+// every picture it saves. Last, one picture of the window on a screen twice as dense (200 %).
 #include <QDir>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPen>
+#include <QProcess>
 #include <cstdio>
+#include <stdexcept>
 
 #include "app/Magnify.h"
 #include "tools/XSession.h"
@@ -128,6 +130,43 @@ int main(int argc, char* argv[]) {
     sleepMs(200);
     x.movePointer(900, 600);
     shot(QStringLiteral("vendrel-zoom2-frozen"), 2, {512, 440});  // the spot frozen before
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vendrel-demo: %s\n", e.what());
+    return 1;
+  }
+  try {
+    // A screen twice as dense, set up as desktops set one up at 200 %: the window, its panel
+    // and texts twice as large, the view still one device pixel per enlarged pixel part.
+    VirtualScreen screen(2048, 1536);
+    XSession x(screen.display());
+    x.setRootPicture(samplePicture(2048, 1536));
+    QProcess xrdb;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), screen.display());
+    xrdb.setProcessEnvironment(env);
+    xrdb.start(QStringLiteral("xrdb"), {QStringLiteral("-nocpp"), QStringLiteral("-merge")});
+    xrdb.write("Xft.dpi: 192\n");
+    xrdb.closeWriteChannel();
+    if (!xrdb.waitForFinished(10000) || xrdb.exitCode() != 0)
+      throw std::runtime_error("xrdb could not set Xft.dpi");
+    x.movePointer(300, 80);
+    ChildProcess vendrel(
+        program, {},
+        {QStringLiteral("DISPLAY=") + screen.display(), QStringLiteral("WAYLAND_DISPLAY"),
+         QStringLiteral("XDG_SESSION_TYPE=x11")});
+    auto window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
+    if (!window) throw std::runtime_error("the magnifier window did not appear at 2x");
+    const QRect client = window->client;
+    const QPoint minus = client.topLeft() + QPoint(2 * (8 + 24), client.height() - 2 * (83 - 31));
+    const QPoint plus = minus + QPoint(2 * (216 - 8), 0);
+    for (int i = 0; i < 9; ++i) x.click(1, minus.x(), minus.y());
+    x.click(1, plus.x(), plus.y());
+    x.click(1, plus.x(), plus.y());
+    x.movePointer(300, 80);
+    sleepMs(500);
+    const QString path = out.absoluteFilePath(QStringLiteral("vendrel-zoom3-2x.png"));
+    x.grab(client).save(path);
+    std::printf("%s\n", path.toLocal8Bit().constData());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vendrel-demo: %s\n", e.what());
     return 1;

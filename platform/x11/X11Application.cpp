@@ -57,7 +57,10 @@ void requireDisplay() {
 
 X11Application::X11Application(int& argc, char** argv) {
   requireDisplay();
-  useXcbInPhysicalPixels();
+  if (waylandSession())
+    useXcbInPhysicalPixels();
+  else
+    useXcbAtTheDesktopScale();
   // WM_CLASS class "Vendrel" whatever the file is called: what the desktop entry's
   // StartupWMClass names.
   QCoreApplication::setApplicationName(QStringLiteral("Vendrel"));

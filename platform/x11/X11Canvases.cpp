@@ -414,7 +414,7 @@ class PixelX11Canvas final : public PixelCanvas {
     return false;
   }
 
-  QImage& target(PaintBox& view) override { return surfaceFor(view).image(view.size()); }
+  QImage& target(PaintBox& view) override { return surfaceFor(view).image(view.deviceSize()); }
 
   void present(PaintBox& view, const Rect& source, const Rect& dest) override {
     surfaceFor(view).put(source, dest);

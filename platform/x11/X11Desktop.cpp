@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/DeviceScale.h"
 #include "platform/x11/X11Internal.h"
 
 namespace x11 {
@@ -134,8 +135,9 @@ class X11Desktop final : public Desktop {
   const std::vector<Rect>& monitors() override {
     monitors_.clear();  // refilled in place: no allocation once it has its size
     auto add = [this](const QScreen* s) {
+      // Qt's screens are logical; the pointer and the root window's pixels are not.
       const QRect g = s->geometry();
-      monitors_.push_back({g.left(), g.top(), g.left() + g.width(), g.top() + g.height()});
+      monitors_.push_back(toDevice(g, g.topLeft(), s->devicePixelRatio()));
     };
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (primary) add(primary);
@@ -206,6 +208,14 @@ void useXcbInPhysicalPixels() {
   qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
   qunsetenv("QT_SCALE_FACTOR");
   qunsetenv("QT_SCREEN_SCALE_FACTORS");
+}
+
+void useXcbAtTheDesktopScale() {
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  // Qt scales by Xft.dpi and by its own variables, as it does for any program, unless the user
+  // turned that off; the view draws in device pixels all the same.
+  if (qEnvironmentVariable("QT_ENABLE_HIGHDPI_SCALING") != QLatin1String("0"))
+    qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
 }
 
 std::unique_ptr<Desktop> createX11Desktop(Drawing drawing, bool followChanges) {

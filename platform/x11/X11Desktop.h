@@ -24,6 +24,11 @@ class PixelSource;
 // `source` holds, a screen cast's frames say, and puts them on the view the client-side way.
 std::unique_ptr<ScreenCanvas> createX11CanvasOver(Desktop& x11, PixelSource& source);
 
-// Sets Qt up as the program runs it, before the QApplication is made: on its xcb platform
-// (through XWayland on a Wayland desktop), in physical pixels.
+// Sets Qt up before the QApplication is made: on its xcb platform (through XWayland on a Wayland
+// desktop), in physical pixels. The tests and the bench run this way, and so does the program
+// on a Wayland desktop, where the compositor shows X windows at the monitor's scale itself.
 void useXcbInPhysicalPixels();
+
+// As above, but the window, its texts and pictures follow the desktop's scale as in any Qt
+// program: the program on an X11 desktop.
+void useXcbAtTheDesktopScale();
