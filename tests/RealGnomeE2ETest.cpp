@@ -50,6 +50,9 @@ constexpr Rect Monitor{0, 0, GnomeStack::Monitor.width(), GnomeStack::Monitor.he
 class RealGnome : public Magnifier {
  protected:
   void SetUp() override {
+    // CI installs the whole stack: there a missing piece is a fault of the set-up, not a skip.
+    if (!Unavailable.empty() && qEnvironmentVariable("CI") == QLatin1String("true"))
+      FAIL() << "no GNOME stack in CI: " << Unavailable;
     if (!Unavailable.empty()) GTEST_SKIP() << "no GNOME stack here: " << Unavailable;
     ASSERT_TRUE(Broken.empty()) << Broken;
     ASSERT_TRUE(Stack);
