@@ -108,7 +108,9 @@ class AccessibleMagnifier : public Magnifier {
       const gint n = atspi_accessible_get_child_count(desktop.get(), nullptr);
       for (gint i = 0; i < n; ++i) {
         Node app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-        if (app && atspi_accessible_get_process_id(app.get(), nullptr) == program->pid() &&
+        if (app &&
+            static_cast<int>(atspi_accessible_get_process_id(app.get(), nullptr)) ==
+                program->pid() &&
             atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
           atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);  // always ask
           return app;

@@ -69,16 +69,21 @@ TEST(MagnifierWithoutDisplay, EndsWithAClearMessage) {
   }
 }
 
+// The program on the display given, as from a menu: no terminal, nothing else set.
+bool startOn(QProcess& p, const QString& display) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), display);
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral(VENDREL_BINARY), {});
+  return p.waitForStarted(5000);
+}
+
 TEST(MagnifierOnAScreenOfFewColours, SaysSoInABoxAndOnItsErrorOutput) {
   for (int depth : {16, 15, 8}) {
     VirtualScreen screen(800, 600, {}, depth);
     XSession x(screen.display());
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), screen.display());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VENDREL_BINARY), {});
-    ASSERT_TRUE(p.waitForStarted(5000));
+    ASSERT_TRUE(startOn(p, screen.display()));
     if (depth >= 15) {
       // Started from a menu there is no terminal: the box is what the user sees.
       const auto box = x.waitForWindow(QStringLiteral("Vendrel"), 10000);
@@ -99,11 +104,7 @@ TEST(MagnifierOnAScreenOfFewColours, ASignalWhileItsBoxIsUpEndsItCleanly) {
   VirtualScreen screen(800, 600, {}, 16);
   XSession x(screen.display());
   QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), screen.display());
-  p.setProcessEnvironment(env);
-  p.start(QStringLiteral(VENDREL_BINARY), {});
-  ASSERT_TRUE(p.waitForStarted(5000));
+  ASSERT_TRUE(startOn(p, screen.display()));
   ASSERT_TRUE(x.waitForWindow(QStringLiteral("Vendrel"), 10000)) << "no box";
   ::kill(static_cast<pid_t>(p.processId()), SIGTERM);  // a logout, say
   ASSERT_TRUE(p.waitForFinished(10000));

@@ -216,10 +216,8 @@ TEST_F(PortalOnX, ARefusalSaysSoAndEndsWithStatusOne) {
   program = launch();
   ASSERT_TRUE(waitForMagnifier());
   tell("cursor 300 300");
-  std::optional<WindowInfo> box;  // titled as the program is: its window's title has the zoom
-  for (int i = 0; i < 250 && !box; ++i, sleepMs(20))
-    for (const WindowInfo& w : x->topLevels())
-      if (w.viewable && w.title == QStringLiteral("Вендрел")) box = w;
+  // Titled as the program is: its window's title has the zoom.
+  const auto box = x->waitForWindowTitled(QStringLiteral("Вендрел"), 5000);
   ASSERT_TRUE(box) << "no box";
   // Longer than the pause before an ended session is asked for again: while the box is up,
   // nothing is asked.

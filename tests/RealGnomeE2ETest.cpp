@@ -148,10 +148,8 @@ TEST_F(RealGnome, ARefusalIsFinal) {
   program = launch();
   ASSERT_TRUE(waitForMagnifier());
   ASSERT_TRUE(Stack->answerChooser(QStringLiteral("cancel"))) << "no chooser, or no Cancel";
-  std::optional<WindowInfo> box;  // titled as the program is: its window's title has the zoom
-  for (int i = 0; i < 500 && !box; ++i, sleepMs(20))
-    for (const WindowInfo& w : x->topLevels())
-      if (w.viewable && w.title == QStringLiteral("Вендрел")) box = w;
+  // Titled as the program is: its window's title has the zoom.
+  const auto box = x->waitForWindowTitled(QStringLiteral("Вендрел"), 10000);
   ASSERT_TRUE(box) << "no box";
   // Longer than the pause before a session that ended is asked for again: the box stays the
   // only thing that happens.

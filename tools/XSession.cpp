@@ -499,9 +499,18 @@ std::vector<WindowInfo> XSession::topLevels() {
 }
 
 std::optional<WindowInfo> XSession::waitForWindow(const QString& prefix, int ms) {
+  return waitForWindowWhere([&](const QString& title) { return title.startsWith(prefix); }, ms);
+}
+
+std::optional<WindowInfo> XSession::waitForWindowTitled(const QString& title, int ms) {
+  return waitForWindowWhere([&](const QString& t) { return t == title; }, ms);
+}
+
+std::optional<WindowInfo> XSession::waitForWindowWhere(
+    const std::function<bool(const QString&)>& titled, int ms) {
   for (int waited = 0; waited <= ms; waited += 20) {
     for (const WindowInfo& w : topLevels())
-      if (w.viewable && w.title.startsWith(prefix)) return w;
+      if (w.viewable && titled(w.title)) return w;
     sleepMs(20);
   }
   return std::nullopt;

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -119,12 +120,17 @@ class XSession {
   void minimize(std::uint32_t client);
   // The first viewable top-level whose title starts with `prefix`, waiting up to `ms`.
   std::optional<WindowInfo> waitForWindow(const QString& prefix, int ms);
+  // The first viewable top-level titled exactly `title`, waiting up to `ms`.
+  std::optional<WindowInfo> waitForWindowTitled(const QString& title, int ms);
   bool windowManagerRunning();
   // Whether the window carries the property (by name), of any type.
   bool hasProperty(std::uint32_t window, const char* name);
   void sync();
 
  private:
+  std::optional<WindowInfo> waitForWindowWhere(const std::function<bool(const QString&)>& titled,
+                                               int ms);
+
   struct Impl;
   std::unique_ptr<Impl> d_;
 };
