@@ -24,12 +24,18 @@ constexpr std::uint32_t CommandShow = 1;
 class ServerGrab {
  public:
   explicit ServerGrab(xcb_connection_t* c) : c_(c) { xcb_grab_server(c_); }
-  ~ServerGrab() {
-    xcb_ungrab_server(c_);
-    xcb_flush(c_);
-  }
+  ~ServerGrab() { release(); }
   ServerGrab(const ServerGrab&) = delete;
   ServerGrab& operator=(const ServerGrab&) = delete;
+
+  // The server answers requests in order: those sent before the release are still answered
+  // while it is held, and their replies can be read after it is let go.
+  void release() {
+    if (!c_) return;
+    xcb_ungrab_server(c_);
+    xcb_flush(c_);
+    c_ = nullptr;
+  }
 
  private:
   xcb_connection_t* c_;
@@ -177,16 +183,20 @@ struct X11Windows::Impl {
     return clients;
   }
 
-  // A window that answers for its properties exists: no request of its own is needed for that.
-  std::unordered_map<xcb_window_t, Known> look(const std::vector<xcb_window_t>& windows) {
-    struct Asked {
-      xcb_get_property_cookie_t wmClass, netWmName, wmName;
-    };
+  struct Asked {
+    xcb_get_property_cookie_t wmClass, netWmName, wmName;
+  };
+  std::vector<Asked> askAbout(const std::vector<xcb_window_t>& windows) {
     std::vector<Asked> asked;
     asked.reserve(windows.size());
     for (xcb_window_t w : windows)
       asked.push_back({askText(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING), askText(w, netWmName, utf8),
                        askText(w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY)});
+    return asked;
+  }
+  // A window that answers for its properties exists: no request of its own is needed for that.
+  std::unordered_map<xcb_window_t, Known> look(const std::vector<xcb_window_t>& windows,
+                                               const std::vector<Asked>& asked) {
     std::unordered_map<xcb_window_t, Known> known;
     known.reserve(windows.size());
     for (std::size_t i = 0; i < windows.size(); ++i) {
@@ -288,7 +298,7 @@ void X11Windows::enumerate(const std::function<bool(WindowHandle)>& visit) {
     // copy makes its window known by its class and looks at all the others, so of copies that
     // start at once the first to look sees only itself, and stays. Held only for the looking:
     // the visitor reads what was seen, and may throw.
-    const ServerGrab grab(d_->c);
+    ServerGrab grab(d_->c);
     if (!d_->announced) {
       static const char cls[] = "vendrel\0TApplication";
       d_->setProperty(d_->own, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, cls, sizeof cls);
@@ -297,7 +307,9 @@ void X11Windows::enumerate(const std::function<bool(WindowHandle)>& visit) {
     std::vector<xcb_window_t> tops = d_->children({d_->screen->root}).front();  // bottom to top
     std::reverse(tops.begin(), tops.end());
     clients = d_->clientsOf(tops);
-    known = d_->look(clients);
+    const auto asked = d_->askAbout(clients);
+    grab.release();  // the last questions are out: the server answers them before it lets go
+    known = d_->look(clients, asked);
   }
   d_->walk = &known;
   const struct Forget {
