@@ -205,7 +205,7 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
 
 TForm1::~TForm1() {
   Owner.desktop().reportTo({});  // the desktop outlives the form
-  Last.unsaved = false;  // a copy the guard stopped, or one that ended before its loop
+  Last.unsaved = false;          // a copy the guard stopped, or one that ended before its loop
 }
 
 void TForm1::FormCreate() {
@@ -379,8 +379,7 @@ void TForm1::Timer1Timer() {
   } catch (const std::exception& e) {
     // A tick that fails draws nothing more; the next one starts afresh.
     if (TickFailures.pass())
-      qCWarning(lcApp) << "a tick failed:" << e.what() << "(" << TickFailures.heldBack()
-                       << "more held back)";
+      qCWarning(lcApp) << "a tick failed:" << e.what() << TickFailures.note();
   } catch (...) {
     // Not a failure the tick knows: the loop shows it as any handler's. The ticks stop, or a
     // box would open for each one.

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <string>
 
 // One category per subsystem: QT_LOGGING_RULES="vendrel.*=true" shows them all.
 Q_DECLARE_LOGGING_CATEGORY(lcApp)       // vendrel.app: the tick, start-up and ending
@@ -13,7 +14,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcPortal)    // vendrel.portal: the desktop portal an
 // says how many were held back since the last one let through:
 //
 //   static WarningGate gate;
-//   if (gate.pass()) qCWarning(lcX11) << what << gate.heldBack();
+//   if (gate.pass()) qCWarning(lcX11) << what << gate.note();
 class WarningGate {
  public:
   explicit WarningGate(qint64 intervalMs = 10'000) : intervalMs_(intervalMs) {}
@@ -30,10 +31,16 @@ class WarningGate {
   }
   // How many calls were held back before the one that last passed.
   qint64 heldBack() const { return reported_; }
+  // What to add to the warning let through: how many were held back before it, if any.
+  const char* note() const {
+    note_ = reported_ ? "(" + std::to_string(reported_) + " more held back)" : std::string();
+    return note_.c_str();
+  }
 
  private:
   qint64 intervalMs_;
   QElapsedTimer shown_;
   qint64 held_ = 0;
   qint64 reported_ = 0;
+  mutable std::string note_;
 };

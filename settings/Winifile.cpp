@@ -25,8 +25,7 @@ bool WIniFile::EndUpdate(bool ShowErrors) {
   } catch (const std::exception& e) {
     static WarningGate gate;
     if (gate.pass())
-      qCWarning(lcSettings) << "cannot save" << UpdateName << ":" << e.what() << "("
-                            << gate.heldBack() << "more held back)";
+      qCWarning(lcSettings) << "cannot save" << UpdateName << ":" << e.what() << gate.note();
     if (ShowErrors)
       warningBox(QStringLiteral("Ошибка при записи файла: ") + UpdateName, Description);
     return false;

@@ -13,5 +13,6 @@ TEST(WarningGate, LetsTheFirstThroughThenOnePerIntervalCountingTheRest) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the interval itself
   EXPECT_TRUE(gate.pass());
   EXPECT_EQ(gate.heldBack(), 2);
+  EXPECT_STREQ(gate.note(), "(2 more held back)");
   EXPECT_FALSE(gate.pass());
 }

@@ -112,7 +112,7 @@ struct PipeWireCapture::Impl {
     if (gate.pass())
       qCWarning(lcPortal) << "The stream of PipeWire node" << s->node
                           << "stopped:" << (error ? error : pw_stream_state_as_string(state))
-                          << gate.heldBack() << "more held back";
+                          << gate.note();
     s->owner->end();
   }
 
@@ -207,7 +207,7 @@ struct PipeWireCapture::Impl {
     static WarningGate gate;  // the remote went away
     if (gate.pass())
       qCWarning(lcPortal) << "The PipeWire remote failed:" << (message ? message : "")
-                          << spa_strerror(res) << gate.heldBack() << "more held back";
+                          << spa_strerror(res) << gate.note();
     static_cast<Impl*>(data)->end();
   }
 

@@ -192,7 +192,7 @@ class PortalDesktop final : public Desktop, public PixelSource {
                           << PointerDueWithin.count()
                           << "s after it started: the compositor may not have agreed to send "
                              "the pointer with the frames;"
-                          << gate.heldBack() << "more held back";
+                          << gate.note();
     if (!told_) tell(QString::fromUtf8(NoPointerYet));
     pointerDue_.start(std::chrono::seconds(10));  // the warning again, at most that often
   }

@@ -29,9 +29,9 @@ using Reply = std::unique_ptr<T, FreeReply>;
 inline void reportError(const xcb_generic_error_t& e, const char* where) {
   static WarningGate gate;
   if (gate.pass())
-    qCWarning(lcX11, "X error %u (request %u.%u, resource 0x%x) %s; %lld more held back",
-              unsigned{e.error_code}, unsigned{e.major_code}, unsigned{e.minor_code},
-              unsigned{e.resource_id}, where, static_cast<long long>(gate.heldBack()));
+    qCWarning(lcX11, "X error %u (request %u.%u, resource 0x%x) %s %s", unsigned{e.error_code},
+              unsigned{e.major_code}, unsigned{e.minor_code}, unsigned{e.resource_id}, where,
+              gate.note());
 }
 
 // A reply taken with `*error` as the place for its error: the error, if any, is told and freed.
