@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/SafeWrite.h"
+#include "tests/PassThroughCalls.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -133,30 +134,19 @@ TEST(IniFile, RandomFilesRoundTrip) {
 }
 
 // The system's calls, counting the files put in place and keeping the bytes written.
-class RecordingCalls : public FileCalls {
+class RecordingCalls : public PassThroughCalls {
  public:
-  int createUnique(char* t) override { return real().createUnique(t); }
   ssize_t write(int fd, const char* data, std::size_t size) override {
     written.append(data, static_cast<qsizetype>(size));
     return real().write(fd, data, size);
   }
-  int setOwner(int fd, uid_t owner, gid_t group) override {
-    return real().setOwner(fd, owner, group);
-  }
-  int setMode(int fd, mode_t mode) override { return real().setMode(fd, mode); }
-  int sync(int fd) override { return real().sync(fd); }
-  int close(int fd) override { return real().close(fd); }
   int rename(const char* from, const char* to) override {
     ++renames;
     return real().rename(from, to);
   }
-  int remove(const char* path) override { return real().remove(path); }
 
   QByteArray written;
   int renames = 0;
-
- private:
-  static FileCalls& real() { return systemFileCalls(); }
 };
 
 // The six values a close saves, in the order it saves them.

@@ -1,4 +1,5 @@
 #include "platform/SafeWrite.h"
+#include "tests/PassThroughCalls.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ namespace {
 
 // The system's calls, with one of them failing as a full disk, a size limit or a lost device
 // makes it fail.
-class FailingCalls : public FileCalls {
+class FailingCalls : public PassThroughCalls {
  public:
   enum Step { Nothing, Create, Mode, FirstWrite, LaterWrite, Sync, Close, Rename };
   explicit FailingCalls(Step failing) : failing_(failing) {}
@@ -30,9 +31,6 @@ class FailingCalls : public FileCalls {
     // Short writes, as a pipe or a signal may cause: a few bytes at a time.
     return real().write(fd, data, std::min<std::size_t>(size, 7));
   }
-  int setOwner(int fd, uid_t owner, gid_t group) override {
-    return real().setOwner(fd, owner, group);
-  }
   int setMode(int fd, mode_t mode) override {
     return fails(Mode, EPERM) ? -1 : real().setMode(fd, mode);
   }
@@ -44,10 +42,8 @@ class FailingCalls : public FileCalls {
   int rename(const char* from, const char* to) override {
     return fails(Rename, EXDEV) ? -1 : real().rename(from, to);
   }
-  int remove(const char* path) override { return real().remove(path); }
 
  private:
-  static FileCalls& real() { return systemFileCalls(); }
   bool fails(Step step, int error) {
     if (failing_ != step) return false;
     errno = error;
