@@ -365,8 +365,9 @@ void TForm1::Timer1Timer() {
 
     // In device pixels, as the pointer and the screen are: at zoom Z each screen pixel is a
     // Z x Z block of the view's device pixels, whatever the desktop's scale.
-    const int w = PaintBox1->deviceSize().width();
-    const int h = PaintBox1->deviceSize().height();
+    const QSize view = PaintBox1->deviceSize();
+    const int w = view.width();
+    const int h = view.height();
     const Rect window = toDevice(*this, bounds());  // the outer frame: Left, Top, Width, Height
     if (window.contains(p.x(), p.y())) {
       // Over its own window the magnifier would only magnify itself.
