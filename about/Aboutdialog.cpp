@@ -5,10 +5,10 @@
 #include <QScreen>
 
 #include "about/Wmessage.h"
-#include "platform/Application.h"
-#include "platform/Controls.h"
-#include "platform/Pictures.h"
-#include "platform/Shell.h"
+#include "platform/forms/Application.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/Pictures.h"
+#include "platform/forms/Shell.h"
 
 TAboutDialog1* AboutDialog1 = nullptr;
 

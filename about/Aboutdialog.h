@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "platform/Form.h"
+#include "platform/forms/Form.h"
 
 class Application;
 class Image;

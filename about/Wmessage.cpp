@@ -1,6 +1,6 @@
 #include "about/Wmessage.h"
 
-#include "platform/SystemInfo.h"
+#include "platform/system/SystemInfo.h"
 
 WMessage::WMessage(SystemInfo& system)
     : Description(QStringLiteral("WMessage: Класс для работы с системными сообщениями")),

@@ -1,6 +1,6 @@
 #include "app/InstanceMatch.h"
 
-#include "platform/Ascii.h"
+#include "platform/system/Ascii.h"
 
 InstanceTexts instanceTexts(const QString& appTitle, const QString& exeName) {
   InstanceTexts t{appTitle.toUtf8(), exeName.toUtf8(), std::nullopt};

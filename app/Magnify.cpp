@@ -1,6 +1,6 @@
 #include "app/Magnify.h"
 
-#include "platform/Form.h"
+#include "platform/forms/Keys.h"
 
 Rect clampArea(QPoint point, const std::vector<Rect>& monitors) {
   for (const Rect& m : monitors)

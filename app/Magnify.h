@@ -3,7 +3,7 @@
 #include <QPoint>
 #include <vector>
 
-#include "platform/Rect.h"
+#include "platform/pixels/Rect.h"
 
 // The area the source rectangle is kept inside: the monitor that holds `point`, or the
 // primary monitor (the first) when no monitor holds it.

@@ -2,7 +2,7 @@
 
 #include <QRect>
 
-#include "platform/Rect.h"
+#include "platform/pixels/Rect.h"
 
 // The smallest window that can still be seen and taken hold of. A stored width or height below
 // it counts as missing; a window below it is not stored; and a screen below it (a display with

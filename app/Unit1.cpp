@@ -16,14 +16,15 @@
 #include "app/Magnify.h"
 #include "app/Naming.h"
 #include "app/Placement.h"
-#include "platform/Accessible.h"
-#include "platform/Application.h"
-#include "platform/Controls.h"
-#include "platform/Desktop.h"
-#include "platform/DeviceScale.h"
-#include "platform/Log.h"
-#include "platform/PaintBox.h"
-#include "platform/Pictures.h"
+#include "platform/forms/Accessible.h"
+#include "platform/forms/Application.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/PaintBox.h"
+#include "platform/forms/Pictures.h"
+#include "platform/pixels/DeviceScale.h"
+#include "platform/pixels/ScreenSource.h"
+#include "platform/pixels/ViewSurface.h"
+#include "platform/system/Log.h"
 #include "settings/Winifile.h"
 
 QString AppTitle;
@@ -204,20 +205,20 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
 }
 
 TForm1::~TForm1() {
-  Owner.desktop().reportTo({});  // the desktop outlives the form
-  Last.unsaved = false;          // a copy the guard stopped, or one that ended before its loop
+  Owner.screen().reportTo({});  // the screen source outlives the form
+  Last.unsaved = false;         // a copy the guard stopped, or one that ended before its loop
 }
 
 void TForm1::FormCreate() {
   InstanceCount = 0;
   Owner.windows().enumerate([this](WindowHandle w) { return InstanceEnumProc(w, 0); });
-  Owner.desktop().keepIn(
+  Owner.screen().keepIn(
       {[this] { return ReadKept(); }, [this](const QByteArray& v) { WriteKept(v); }});
-  Owner.desktop().reportTo([this](const QString& trouble) {
+  Owner.screen().reportTo([this](const QString& trouble) {
     Trouble = trouble;
     UpdateStatus();
   });
-  ScreenCanvas = Owner.desktop().createCanvas();
+  ScreenCanvas = Owner.createSurface();
   LoadSettings();
   UpdateStatus();
 }
@@ -250,7 +251,7 @@ void TForm1::FormClose() {
 void TForm1::LoadSettings() {
   WIniFile ini;
   // In the units of the window's bounds, which are those the file keeps.
-  const Rect screen = toLogical(*this, Owner.desktop().primaryMonitor());
+  const Rect screen = toLogical(*this, Owner.screen().primaryMonitor());
   auto read = [&](const char* section, const char* key, int& value) {
     ini.LastResult =
         ini.ReadParam(IniFileName, QString::fromLatin1(section), QString::fromLatin1(key),
@@ -313,8 +314,8 @@ void TForm1::Remember() {
   Last.visible = ScalePanelVisibleItem1->isChecked();
 }
 
-// What the desktop keeps between runs (the user's leave to share the screen, on Wayland), in
-// a section of its own.
+// What the screen source keeps between runs (the user's permission to share the screen, on
+// Wayland), in a section of its own.
 QByteArray TForm1::ReadKept() {
   WIniFile ini;
   QByteArray value;
@@ -357,9 +358,9 @@ void TForm1::SaveSettings() {
 void TForm1::Timer1Timer() {
   if (Owner.minimized() || !ScreenCanvas) return;
   try {
-    Desktop& desktop = Owner.desktop();
+    ScreenSource& screen = Owner.screen();
     QPoint frozenPoint(FrozenX, FrozenY);
-    const QPoint p = trackedPoint(Frozen, frozenPoint, desktop.pointer(), NoPosition);
+    const QPoint p = trackedPoint(Frozen, frozenPoint, screen.pointer(), NoPosition);
     FrozenX = frozenPoint.x();
     FrozenY = frozenPoint.y();
 
@@ -374,9 +375,9 @@ void TForm1::Timer1Timer() {
       PaintBox1->fill(palette().color(QPalette::Button));
       return;
     }
-    CanvasBinding bound(*ScreenCanvas);
-    const Rect source = sourceRect(p, w, h, TrackBar1->value(), clampArea(p, desktop.monitors()));
-    ScreenCanvas->stretchCopy(source, *PaintBox1, {0, 0, w, h});
+    SurfaceBinding bound(*ScreenCanvas);
+    const Rect source = sourceRect(p, w, h, TrackBar1->value(), clampArea(p, screen.monitors()));
+    ScreenCanvas->enlarge(screen, source, *PaintBox1, {0, 0, w, h});
   } catch (const std::exception& e) {
     // A tick that fails draws nothing more; the next one starts afresh.
     if (TickFailures.pass())
@@ -395,17 +396,17 @@ void TForm1::Timer1Timer() {
 // again with a tick at once: the view follows as closely as ever, and a still screen costs
 // next to nothing. Where the desktop cannot report its changes the timer never stops.
 void TForm1::Pace() {
-  Desktop& desktop = Owner.desktop();
-  if (Resting || !desktop.reportsChanges() || desktop.changed()) return;
+  ScreenSource& screen = Owner.screen();
+  if (Resting || !screen.reportsChanges() || screen.changed()) return;
   Resting = true;
   Timer1->stop();
-  desktop.watch([this] { Wake(); });
+  screen.watch([this] { Wake(); });
 }
 
 void TForm1::Wake() {
   if (!Resting) return;
   Resting = false;
-  Owner.desktop().watch({});
+  Owner.screen().watch({});
   Timer1->start();
   QTimer::singleShot(0, this, [this] {
     Timer1Timer();

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/Form.h"
-#include "platform/Log.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/forms/Form.h"
+#include "platform/system/Log.h"
+#include "platform/system/TopLevelWindows.h"
 
 class Application;
 class Image;
@@ -18,7 +18,7 @@ class QLabel;
 class QMenu;
 class QSlider;
 class QTimer;
-class ScreenCanvas;
+class ViewSurface;
 
 extern QString AppTitle;
 extern QString AppExeName;
@@ -85,12 +85,12 @@ class TForm1 : public TForm {
   QString IniFileName;
   QString Version;
   int NoPosition = -32000;
-  std::unique_ptr<::ScreenCanvas> ScreenCanvas;
+  std::unique_ptr<ViewSurface> ScreenCanvas;
   bool Frozen = false;
   int FrozenX = -32000;
   int FrozenY = -32000;
-  bool Resting = false;      // the timer stopped while the desktop is still
-  QString Trouble;           // why the view cannot follow the pointer, while it cannot
+  bool Resting = false;  // the timer stopped while the desktop is still
+  QString Trouble;       // why the view cannot follow the pointer, while it cannot
   bool SaveFailureTold = false;
   WarningGate TickFailures;  // a tick failing twenty times a second is told once in a while
 };

@@ -3,14 +3,15 @@
 
 #include "about/Aboutdialog.h"
 #include "app/Unit1.h"
-#include "platform/x11/X11Application.h"
+#include "platform/Backend.h"
+#include "platform/forms/Application.h"
 
 TForm1* Form1 = nullptr;
 
 int main(int argc, char* argv[]) {
-  std::unique_ptr<X11Application> Application;
+  std::unique_ptr<::Application> Application;
   try {
-    Application = std::make_unique<X11Application>(argc, argv);
+    Application = createApplication(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vendrel: %s\n", e.what());
     return 1;

@@ -26,10 +26,12 @@
 
 #include "app/InstanceMatch.h"
 #include "app/Magnify.h"
-#include "platform/PaintBox.h"
-#include "platform/Stretch.h"
-#include "platform/portal/PortalDesktop.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/forms/PaintBox.h"
+#include "platform/pixels/ScreenSource.h"
+#include "platform/pixels/Stretch.h"
+#include "platform/pixels/ViewSurface.h"
+#include "platform/portal/PortalSource.h"
+#include "platform/x11/X11Display.h"
 #include "platform/x11/X11Windows.h"
 #include "tools/PortalStandIn.h"
 #include "tools/XSession.h"
@@ -46,13 +48,14 @@ const Case Cases[] = {
     {270, 186, 3}, {1920, 1080, 1}, {1920, 1080, 3}, {1920, 1080, 4}, {1000, 700, 7}};
 
 XSession* session = nullptr;
-std::map<Drawing, std::unique_ptr<Desktop>> desktops;
+std::shared_ptr<X11Display> display;
+std::unique_ptr<ScreenSource> x11Screen;
 
 QString caseName(const Case& c) {
   return QStringLiteral("%1x%2 z%3").arg(c.width).arg(c.height).arg(c.zoom);
 }
 
-// The view as the program has it: a native window the canvas draws on.
+// The view as the program has it: a native window the surface draws on.
 std::unique_ptr<PaintBox> makeView(const Case& c) {
   auto view = std::make_unique<PaintBox>(nullptr);
   view->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
@@ -62,18 +65,18 @@ std::unique_ptr<PaintBox> makeView(const Case& c) {
   return view;
 }
 
-// One tick as the main window runs it: pointer, source rectangle, bind, stretch-copy, release.
-void tick(Desktop& desktop, ScreenCanvas& canvas, PaintBox& view, const Case& c) {
-  const QPoint p = desktop.pointer();
-  const Rect source = sourceRect(p, c.width, c.height, c.zoom, clampArea(p, desktop.monitors()));
-  CanvasBinding bound(canvas);
-  canvas.stretchCopy(source, view, {0, 0, c.width, c.height});
+// One tick as the main window runs it: pointer, source rectangle, bind, enlarge, release.
+void tick(ScreenSource& screen, ViewSurface& surface, PaintBox& view, const Case& c) {
+  const QPoint p = screen.pointer();
+  const Rect source = sourceRect(p, c.width, c.height, c.zoom, clampArea(p, screen.monitors()));
+  SurfaceBinding bound(surface);
+  surface.enlarge(screen, source, view, {0, 0, c.width, c.height});
 }
 
 // The same, then a round trip, so that the server's share of the work is inside the time.
-void tickOnce(Desktop& desktop, ScreenCanvas& canvas, PaintBox& view, const Case& c) {
-  tick(desktop, canvas, view, c);
-  desktop.sync();
+void tickOnce(ScreenSource& screen, ViewSurface& surface, PaintBox& view, const Case& c) {
+  tick(screen, surface, view, c);
+  sync(*display);
 }
 
 // Moves the pointer by a device (XTest) between two spots, so that every tick measured has to
@@ -85,17 +88,16 @@ void nudgePointer(benchmark::State& state, int& step) {
 }
 
 void Tick(benchmark::State& state, Case c, Drawing drawing) {
-  Desktop& desktop = *desktops.at(drawing);
-  // As in the program: the view and the canvas are made once, and so are the server's and the
-  // shared memory's resources, at the first tick.
+  // As in the program: the view and the surface are made once, and so are the server's and
+  // the shared memory's resources, at the first tick.
   auto view = makeView(c);
-  auto canvas = desktop.createCanvas();
+  auto surface = createX11Surface(display, drawing);
   session->movePointer(700, 400);
-  tickOnce(desktop, *canvas, *view, c);
+  tickOnce(*x11Screen, *surface, *view, c);
   int step = 0;
   for (auto _ : state) {
     nudgePointer(state, step);
-    tickOnce(desktop, *canvas, *view, c);
+    tickOnce(*x11Screen, *surface, *view, c);
   }
   view.reset();
   QApplication::processEvents();
@@ -127,7 +129,7 @@ void Enlarge(benchmark::State& state, Case c) {
 
 // The Wayland path, through a stand-in for the compositor and its portal.
 std::unique_ptr<PortalStandIn> standIn;
-std::unique_ptr<Desktop> portalDesktop;
+std::unique_ptr<ScreenSource> portalScreen;
 
 // Sets the Wayland path up at the bench's screen size, its pointer at (700, 400); false when
 // the stand-in cannot run here.
@@ -142,12 +144,12 @@ bool startPortal() {
   }
   for (const QString& e : standIn->environment())
     qputenv(e.section('=', 0, 0).toLocal8Bit(), e.section('=', 1).toLocal8Bit());
-  portalDesktop = createPortalDesktop(createX11Desktop(Drawing::ClientSide, false), {});
+  portalScreen = createPortalSource({});
   for (int i = 0; i < 500; ++i) {
     if (i % 10 == 0) standIn->tell("cursor 700 400");  // until the streams run, it goes nowhere
     QApplication::processEvents();
     try {
-      if (portalDesktop->pointer() == QPoint(700, 400)) return true;
+      if (portalScreen->pointer() == QPoint(700, 400)) return true;
     } catch (const std::runtime_error&) {
     }
     sleepMs(10);
@@ -161,8 +163,8 @@ bool startPortal() {
 // making it is left out), and the magnifier takes it in and draws it.
 void PortalTick(benchmark::State& state, Case c) {
   auto view = makeView(c);
-  auto canvas = portalDesktop->createCanvas();
-  tickOnce(*portalDesktop, *canvas, *view, c);
+  auto surface = createX11Surface(display, Drawing::ClientSide);
+  tickOnce(*portalScreen, *surface, *view, c);
   int step = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -173,7 +175,7 @@ void PortalTick(benchmark::State& state, Case c) {
     sleepMs(20);  // the compositor paints its frame and PipeWire hands it over
     state.ResumeTiming();
     QApplication::processEvents();  // the frame taken in
-    tickOnce(*portalDesktop, *canvas, *view, c);
+    tickOnce(*portalScreen, *surface, *view, c);
   }
   view.reset();
   QApplication::processEvents();
@@ -182,8 +184,7 @@ void PortalTick(benchmark::State& state, Case c) {
 // A round trip to the server and back (the pointer is kept where it is known to be still, so
 // asking for it may cost nothing: this asks for the input focus instead).
 void RoundTrip(benchmark::State& state) {
-  Desktop& desktop = *desktops.at(Drawing::Fastest);
-  for (auto _ : state) desktop.sync();
+  for (auto _ : state) sync(*display);
 }
 
 // Keeps the median of each benchmark's repetitions.
@@ -435,14 +436,15 @@ int tickLoop(char** argv, Drawing drawing) {
   QApplication app(argc, argv);
   const Case design = Cases[0];
   auto view = makeView(design);
-  auto desktop = createX11Desktop(drawing);
-  auto canvas = desktop->createCanvas();
+  display = openX11Display();
+  auto screen = createX11Source(display);
+  auto surface = createX11Surface(display, drawing);
   timespec next{};
   clock_gettime(CLOCK_MONOTONIC, &next);
   for (;;) {
     awaitTick(next);
     try {
-      tick(*desktop, *canvas, *view, design);
+      tick(*screen, *surface, *view, design);
     } catch (const std::runtime_error&) {
       return 0;  // the server has gone
     }
@@ -754,8 +756,8 @@ int main(int argc, char** argv) {
     reportGrab();
     return 0;
   }
-  desktops[Drawing::Fastest] = createX11Desktop(Drawing::Fastest);
-  desktops[Drawing::ClientSide] = createX11Desktop(Drawing::ClientSide);
+  display = openX11Display();
+  x11Screen = createX11Source(display);
 
   for (const Case& c : Cases) {
     const std::string name = caseName(c).toStdString();

@@ -1,8 +1,8 @@
 #include "settings/Winifile.h"
 
-#include "platform/IniFile.h"
-#include "platform/Log.h"
-#include "platform/MessageBox.h"
+#include "platform/forms/MessageBox.h"
+#include "platform/system/IniFile.h"
+#include "platform/system/Log.h"
 
 #include <optional>
 

@@ -11,7 +11,7 @@
 
 #include "about/Wmessage.h"
 #include "app/Unit1.h"
-#include "platform/Controls.h"
+#include "platform/forms/Controls.h"
 #include "tests/Fakes.h"
 
 namespace {
@@ -126,12 +126,12 @@ TEST_F(About, EscapeClosesWithCancelAndEnterWithOk) {
 TEST_F(About, CommandShowsVersionAndTheTimerKeepsTicking) {
   QString version;
   int ticksWhileOpen = 0;
-  const int before = app.fakeDesktop.pointerQueries;
+  const int before = app.fakeScreen.pointerQueries;
   whileModal(
       [&](TAboutDialog1* d) {
         ASSERT_NE(d, nullptr);
         version = d->VersionLabel1->text();
-        ticksWhileOpen = app.fakeDesktop.pointerQueries - before;
+        ticksWhileOpen = app.fakeScreen.pointerQueries - before;
         d->close();
       },
       400);

@@ -1,4 +1,4 @@
-#include "platform/Accessible.h"
+#include "platform/forms/Accessible.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <QTest>
 
 #include "app/Unit1.h"
-#include "platform/Controls.h"
-#include "platform/PaintBox.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/PaintBox.h"
 #include "tests/Fakes.h"
 
 namespace {

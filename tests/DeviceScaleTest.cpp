@@ -1,4 +1,4 @@
-#include "platform/DeviceScale.h"
+#include "platform/pixels/DeviceScale.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "platform/Rect.h"
+#include "platform/pixels/Rect.h"
 #include "tools/XSession.h"
 
 // The real program in a folder of its own (so its settings are the test's), on a virtual X

@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QString>
 
-#include "platform/Rect.h"
+#include "platform/pixels/Rect.h"
 
 // How closely a view must follow the reference enlargement (each view pixel the source pixel
 // under its centre).

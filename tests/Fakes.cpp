@@ -4,45 +4,41 @@
 
 namespace {
 
-class FakeCanvas : public PixelCanvas {
+class FakeSurface : public PixelSurface {
  public:
-  explicit FakeCanvas(FakeDesktop& desktop) : desktop_(desktop) {}
-  void bind() override { ++desktop_.binds; }
-  void release() noexcept override { ++desktop_.releases; }
-
- protected:
-  Rect desktopBounds() override {
-    return {0, 0, desktop_.picture.width(), desktop_.picture.height()};
-  }
-  CapturedPixels capture(const Rect& area) override {
-    if (desktop_.captureFails) throw std::runtime_error("capture failed");
-    const auto* bits = reinterpret_cast<const std::uint32_t*>(desktop_.picture.constBits());
-    const int stride = desktop_.picture.bytesPerLine() / 4;
-    return {bits + area.top * stride + area.left, stride, area};
-  }
+  explicit FakeSurface(FakeScreen& screen) : screen_(screen) {}
+  void bind() override { ++screen_.binds; }
+  void release() noexcept override { ++screen_.releases; }
 
  private:
-  FakeDesktop& desktop_;
+  FakeScreen& screen_;
 };
 
 }  // namespace
 
-FakeDesktop::FakeDesktop(int width, int height)
+FakeScreen::FakeScreen(int width, int height)
     : picture(uniquePixelPicture(width, height)), monitorList{{0, 0, width, height}} {}
 
-QPoint FakeDesktop::pointer() {
+QPoint FakeScreen::pointer() {
   ++pointerQueries;
   if (pointerFails) throw std::runtime_error("no pointer");
   if (pointerThrowsForeign) throw 7;
   return pointerAt;
 }
 
-std::unique_ptr<ScreenCanvas> FakeDesktop::createCanvas() {
-  return std::make_unique<FakeCanvas>(*this);
+CapturedPixels FakeScreen::capture(const Rect& area) {
+  if (captureFails) throw std::runtime_error("capture failed");
+  const auto* bits = reinterpret_cast<const std::uint32_t*>(picture.constBits());
+  const int stride = picture.bytesPerLine() / 4;
+  return {bits + area.top * stride + area.left, stride, area};
+}
+
+std::unique_ptr<ViewSurface> FakeScreen::createSurface() {
+  return std::make_unique<FakeSurface>(*this);
 }
 
 FakeApplication::FakeApplication(int screenWidth, int screenHeight, const QString& exe)
-    : fakeDesktop(screenWidth, screenHeight) {
+    : fakeScreen(screenWidth, screenHeight) {
   setExeName(exe);
   fakeWindows.list.push_back({OwnWindow, "TApplication", ""});
 }

@@ -6,15 +6,16 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Application.h"
-#include "platform/Desktop.h"
-#include "platform/PixelCanvas.h"
-#include "platform/Shell.h"
-#include "platform/SystemInfo.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/forms/Application.h"
+#include "platform/forms/Shell.h"
+#include "platform/pixels/ScreenSource.h"
+#include "platform/pixels/ViewSurface.h"
+#include "platform/system/SystemInfo.h"
+#include "platform/system/TopLevelWindows.h"
 
-// A desktop made of one picture: root-window pixel (x, y) is picture pixel (x, y).
-class FakeDesktop : public Desktop {
+// A screen made of one picture: desktop pixel (x, y) is picture pixel (x, y). Its surfaces read
+// it into memory and count their binds and releases here.
+class FakeScreen : public ScreenSource {
  public:
   QImage picture;
   QPoint pointerAt{500, 400};
@@ -26,21 +27,23 @@ class FakeDesktop : public Desktop {
   int binds = 0;
   int releases = 0;
 
-  // Change reports, off unless a test turns them on: whether the desktop has them, what the
+  // Change reports, off unless a test turns them on: whether the screen has them, what the
   // next changed() answers, and the wake of a watch (empty when not watched).
   bool reports = false;
   bool changes = false;
   std::function<void()> wake;
 
-  FakeDesktop(int width, int height);
+  FakeScreen(int width, int height);
   QPoint pointer() override;
   const std::vector<Rect>& monitors() override { return monitorList; }
-  std::unique_ptr<ScreenCanvas> createCanvas() override;
+  Rect desktopBounds() override { return {0, 0, picture.width(), picture.height()}; }
+  CapturedPixels capture(const Rect& area) override;
+  std::unique_ptr<ViewSurface> createSurface();
   bool reportsChanges() override { return reports; }
   bool changed() override { return !reports || std::exchange(changes, false); }
   void watch(std::function<void()> w) override { wake = std::move(w); }
 
-  // Where the desktop tells the user why the view cannot follow: empty until the form asks.
+  // Where the screen tells the user why the view cannot follow: empty until the form asks.
   std::function<void(const QString&)> report;
   void reportTo(std::function<void(const QString&)> r) override { report = std::move(r); }
 };
@@ -86,7 +89,7 @@ class FakeSystemInfo : public SystemInfo {
   bool computerName(char* buffer, std::uint32_t& size) override;
 };
 
-// The application object around a fake desktop; records the help commands it is given.
+// The application object around a fake screen; records the help commands it is given.
 class FakeApplication : public Application {
  public:
   explicit FakeApplication(int screenWidth = 1024, int screenHeight = 768,
@@ -94,7 +97,10 @@ class FakeApplication : public Application {
   ~FakeApplication() override;
 
   void helpCommand(int command, int data) override { helpCalls.emplace_back(command, data); }
-  Desktop& desktop() override { return realDesktop ? *realDesktop : fakeDesktop; }
+  ScreenSource& screen() override { return realScreen ? *realScreen : fakeScreen; }
+  std::unique_ptr<ViewSurface> createSurface() override {
+    return realSurfaces ? realSurfaces() : fakeScreen.createSurface();
+  }
   TopLevelWindows& windows() override { return fakeWindows; }
   Shell& shell() override { return fakeShell; }
   SystemInfo& system() override { return fakeSystem; }
@@ -108,8 +114,10 @@ class FakeApplication : public Application {
   mutable std::vector<QString> warnings;
 
   static constexpr WindowHandle OwnWindow = 100;
-  FakeDesktop fakeDesktop;
-  std::unique_ptr<Desktop> realDesktop;  // a real display's, when set: used instead
+  FakeScreen fakeScreen;
+  // A real display's, when set: used instead.
+  std::unique_ptr<ScreenSource> realScreen;
+  std::function<std::unique_ptr<ViewSurface>()> realSurfaces;
   FakeWindows fakeWindows;
   FakeShell fakeShell;
   FakeSystemInfo fakeSystem;

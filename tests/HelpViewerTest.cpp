@@ -1,4 +1,4 @@
-#include "platform/HelpViewer.h"
+#include "platform/forms/HelpViewer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "platform/IniFile.h"
+#include "platform/system/IniFile.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/SafeWrite.h"
+#include "platform/system/SafeWrite.h"
 #include "tests/PassThroughCalls.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "platform/Log.h"
+#include "platform/system/Log.h"
 
 TEST(WarningGate, LetsTheFirstThroughThenOnePerIntervalCountingTheRest) {
   WarningGate gate(40);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Form.h"
+#include "platform/forms/Form.h"
 
 namespace {
 

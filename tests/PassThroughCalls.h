@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SafeWrite.h"
+#include "platform/system/SafeWrite.h"
 
 // The operating system's own file calls, for a test double to override the few it changes.
 class PassThroughCalls : public FileCalls {

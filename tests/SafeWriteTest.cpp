@@ -1,4 +1,4 @@
-#include "platform/SafeWrite.h"
+#include "platform/system/SafeWrite.h"
 #include "tests/PassThroughCalls.h"
 
 #include <fcntl.h>

@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include "app/Unit1.h"
-#include "platform/PaintBox.h"
-#include "platform/x11/X11Desktop.h"
+#include "platform/forms/PaintBox.h"
+#include "platform/x11/X11Display.h"
 #include "tests/Fakes.h"
 #include "tests/OnX.h"
 
@@ -37,7 +37,9 @@ TEST(Soak, AHundredThousandTicksLeaveNothingBehind) {
   QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
   FakeApplication app(OnX::ScreenWidth, OnX::ScreenHeight,
                       folder.filePath(QStringLiteral("vendrel")));
-  app.realDesktop = createX11Desktop();
+  const auto display = openX11Display();
+  app.realScreen = createX11Source(display);
+  app.realSurfaces = [display] { return createX11Surface(display); };
   TForm1* form = app.createForm<TForm1>();
   form->Timer1->stop();  // this test ticks it
   form->show();

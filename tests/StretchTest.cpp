@@ -1,4 +1,4 @@
-#include "platform/Stretch.h"
+#include "platform/pixels/Stretch.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/Controls.h"
-#include "platform/PaintBox.h"
+#include "platform/forms/Controls.h"
+#include "platform/forms/PaintBox.h"
 #include "tests/Enlargement.h"
 #include "tests/Fakes.h"
 #include "tools/XSession.h"
@@ -29,7 +29,7 @@ class MainWindow : public ::testing::Test {
     QApplication::processEvents();
   }
 
-  FakeDesktop& desktop() { return app.fakeDesktop; }
+  FakeScreen& desktop() { return app.fakeScreen; }
   int zoom() const { return form->TrackBar1->value(); }
 
   // What the view shows after one tick, as painted.

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <cstring>
 
-#include "platform/x11/X11Desktop.h"
+#include "platform/x11/X11Display.h"
 #include "tests/OnX.h"
 
 VirtualScreen* OnX::screen = nullptr;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/Rect.h"
+#include "platform/pixels/Rect.h"
 
 struct spa_meta_cursor;
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/Log.h"
 #include "platform/portal/Frames.h"
+#include "platform/system/Log.h"
 
 namespace {
 

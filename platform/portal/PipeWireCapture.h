@@ -6,14 +6,14 @@
 #include <optional>
 #include <vector>
 
-#include "platform/PixelSource.h"
-#include "platform/Rect.h"
+#include "platform/pixels/CapturedPixels.h"
+#include "platform/pixels/Rect.h"
 #include "platform/portal/Descriptor.h"
 
 // The frames of a screen cast: one PipeWire stream per monitor, its latest frame held, and
 // the pointer each reports with its frames. PipeWire's loop runs from Qt's event loop: no
 // thread of its own.
-class PipeWireCapture final : public PixelSource {
+class PipeWireCapture final {
  public:
   struct Stream {
     std::uint32_t node;  // PipeWire node to connect to
@@ -25,7 +25,7 @@ class PipeWireCapture final : public PixelSource {
   // after buffers came (a picture, or the pointer alone); with none coming, nothing runs.
   PipeWireCapture(Descriptor remote, const std::vector<Stream>& streams,
                   std::function<void()> ended, std::function<void()> arrived = {});
-  ~PipeWireCapture() override;
+  ~PipeWireCapture();
   PipeWireCapture(const PipeWireCapture&) = delete;
   PipeWireCapture& operator=(const PipeWireCapture&) = delete;
 
@@ -38,9 +38,14 @@ class PipeWireCapture final : public PixelSource {
   // The streams' rectangles, in the portal's order.
   std::vector<Rect> monitors() const;
 
-  Rect desktopBounds() override;
-  CapturedPixels capture(const Rect& area) override;
-  bool unchanged(const Rect& area) override;
+  // The whole desktop: every pixel a capture may ask for lies inside.
+  Rect desktopBounds();
+  // Reads `area` (inside desktopBounds(), never empty); parts no monitor shows are black. The
+  // pixels stay valid until the next capture.
+  CapturedPixels capture(const Rect& area);
+  // Whether `area` holds the pixels its last capture read, so that a view showing them needs
+  // no drawing.
+  bool unchanged(const Rect& area);
 
  private:
   struct Impl;

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Rect.h"
+#include "platform/pixels/Rect.h"
 
 // The ScreenCast interface of the desktop portal (org.freedesktop.portal.ScreenCast) on the
 // session bus.
@@ -42,7 +42,7 @@ class ScreenCastSession final : public QObject {
   explicit ScreenCastSession(QDBusConnection bus);
   ~ScreenCastSession() override;
 
-  // Starts the session, with the leave the user gave last time (the portal's restore token)
+  // Starts the session, with the permission the user gave last time (the portal's restore token)
   // when there is one.
   void start(const QByteArray& restoreToken);
 

@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Desktop.h"
-#include "platform/Log.h"
-#include "platform/PixelSource.h"
+#include "platform/pixels/Rect.h"
+#include "platform/system/Log.h"
+#include "platform/x11/X11Display.h"
 
 namespace x11 {
 
@@ -127,20 +127,32 @@ class DamageWatch {
   bool pending_ = false;      // something was drawn since the damage was last taken in
 };
 
-// What the canvases need to know of the display.
+// What the sources and surfaces need to know of the display.
 struct Display {
   xcb_connection_t* connection = nullptr;
   xcb_screen_t* screen = nullptr;
   bool shm = false;     // MIT-SHM usable
   bool render = false;  // RENDER 0.6 or later: transforms and filters
-  ChangeWatch* changes = nullptr;
 };
 
-// Enlarges on the server with RENDER: no pixels cross to the program.
-std::unique_ptr<ScreenCanvas> createRenderCanvas(const Display& display);
-// Reads the pixels (MIT-SHM, else GetImage; or from `source` when given), enlarges them here and
-// puts them on the view.
-std::unique_ptr<ScreenCanvas> createPixelCanvas(const Display& display,
-                                                PixelSource* source = nullptr);
+struct Disconnect {
+  void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
+};
 
 }  // namespace x11
+
+class X11Display {
+ public:
+  X11Display();
+  X11Display(const X11Display&) = delete;
+  X11Display& operator=(const X11Display&) = delete;
+
+  // A copy each: a source or surface that finds shared memory failing goes on without it.
+  const x11::Display& facts() const { return facts_; }
+
+ private:
+  int pixelBits(int depth) const;
+
+  std::unique_ptr<xcb_connection_t, x11::Disconnect> connection_;
+  x11::Display facts_;
+};

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/TopLevelWindows.h"
+#include "platform/system/TopLevelWindows.h"
 
 // The top-level windows of the X display, and this program's own hidden application window
 // (class "TApplication", titled with the application title), on a connection of their own.
@@ -15,7 +15,7 @@ class X11Windows final : public TopLevelWindows {
   explicit X11Windows(std::function<void()> bringForward);
   ~X11Windows() override;
 
-  void setApplicationTitle(const QString& title);
+  void setApplicationTitle(const QString& title) override;
 
   void enumerate(const std::function<bool(WindowHandle)>& visit) override;
   std::uint32_t owningThread(WindowHandle window) override;

@@ -122,7 +122,7 @@ bool press(AtspiAccessible* a) {
   return action && atspi_action_do_action(action.p, 0, nullptr);
 }
 
-// Ticks "Remember this selection" where it is not ticked: the leave is then kept.
+// Ticks "Remember this selection" where it is not ticked: the permission is then kept.
 void remember(AtspiAccessible* root) {
   std::vector<Ref<AtspiAccessible>> boxes;
   collect(

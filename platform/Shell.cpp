@@ -1,7 +1,0 @@
-#include "platform/Shell.h"
-
-#include <QProcess>
-
-void XdgShell::open(QWidget* /*owner*/, const QString& target) {
-  QProcess::startDetached(QStringLiteral("xdg-open"), {target});
-}

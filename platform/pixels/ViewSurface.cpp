@@ -1,0 +1,47 @@
+#include "platform/pixels/ViewSurface.h"
+
+#include <algorithm>
+
+#include "platform/pixels/ScreenSource.h"
+#include "platform/pixels/View.h"
+
+void ViewSurface::enlarge(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) {
+  if (!screen.pictured(source)) {
+    view.fill(view.blank());
+    return;
+  }
+  // A redraw of the same pixels is not only work: a compositor that casts the screen sends it
+  // back as a new frame, and the magnifier would wake to itself for ever.
+  if (shows(view, source, dest)) {
+    if (screen.unchanged(readArea(source, screen.desktopBounds()))) return;
+  } else {
+    screen.forgetChanges();
+  }
+  draw(screen, source, view, dest);
+}
+
+Rect readArea(const Rect& source, const Rect& desktop) {
+  const Rect wanted{source.left, source.top, source.left + std::max(source.width(), 1),
+                    source.top + std::max(source.height(), 1)};
+  return wanted.intersected(desktop);
+}
+
+bool PixelSurface::shows(View&, const Rect&, const Rect&) {
+  return false;
+}
+
+void PixelSurface::draw(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) {
+  const Rect area = readArea(source, screen.desktopBounds());
+  const CapturedPixels pixels =
+      area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area);
+  stretcher_.copy(pixels, source, target(view), dest);
+  present(view, source, dest);
+}
+
+QImage& PixelSurface::target(View& view) {
+  return view.frame();
+}
+
+void PixelSurface::present(View& view, const Rect&, const Rect&) {
+  view.present();
+}

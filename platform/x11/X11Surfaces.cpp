@@ -1,0 +1,428 @@
+#include <xcb/render.h>
+#include <xcb/shm.h>
+
+#include <QImage>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/pixels/ScreenSource.h"
+#include "platform/pixels/View.h"
+#include "platform/pixels/ViewSurface.h"
+#include "platform/x11/X11Internal.h"
+
+namespace x11 {
+namespace {
+
+// The server clears an exposed window to its background before the program redraws it: with
+// none, what was there stays until the redraw, and nothing flickers.
+void keepContentsOnExpose(xcb_connection_t* c, xcb_window_t window) {
+  const std::uint32_t none = XCB_BACK_PIXMAP_NONE;
+  xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXMAP, &none);
+}
+
+// ---- RENDER: the server stretch-copies from the root window into the view -------------------
+
+xcb_render_fixed_t fixed(int v) {
+  return static_cast<xcb_render_fixed_t>(v * 65536);
+}
+
+// A scale in 16.16, rounded up: the sampling error then only grows towards the next pixel, and
+// the last view pixel still lands inside the source.
+xcb_render_fixed_t scale(int source, int dest) {
+  return static_cast<xcb_render_fixed_t>((static_cast<std::int64_t>(source) * 65536 + dest - 1) /
+                                         dest);
+}
+
+// The whole view and not a pixel more. The server keeps rectangles in 16 bits once it has moved
+// them to the screen: a "fill everything" of 32767 pixels wraps round there, its damage comes
+// out empty, and a server that draws the pointer in software never hears of the fill and later
+// puts back the old pixels it saved from under the pointer.
+xcb_rectangle_t wholeView(QSize size) {
+  return {0, 0, static_cast<std::uint16_t>(std::clamp(size.width(), 0, 0x7fff)),
+          static_cast<std::uint16_t>(std::clamp(size.height(), 0, 0x7fff))};
+}
+
+xcb_render_color_t renderColour(const QColor& c) {
+  return {static_cast<std::uint16_t>(c.red() * 257), static_cast<std::uint16_t>(c.green() * 257),
+          static_cast<std::uint16_t>(c.blue() * 257), 0xffff};
+}
+
+// A picture of the root window that sees the windows on it, sampled nearest-neighbour.
+struct RootPicture {
+  xcb_connection_t* c = nullptr;
+  xcb_drawable_t drawable = 0;
+  xcb_render_picture_t id = 0;
+  xcb_render_transform_t transform{};
+  ~RootPicture() {
+    xcb_render_free_picture(c, id);
+    xcb_flush(c);
+  }
+};
+
+struct PictureFormats {
+  xcb_render_pictformat_t root = 0;
+  std::vector<std::pair<xcb_visualid_t, xcb_render_pictformat_t>> visuals;
+
+  xcb_render_pictformat_t forVisual(xcb_visualid_t visual) const {
+    for (const auto& [v, f] : visuals)
+      if (v == visual) return f;
+    return 0;
+  }
+};
+
+// Draws on the view's window with RENDER.
+class RenderPainter final : public View::Painter {
+ public:
+  RenderPainter(const Display& d, xcb_window_t window, xcb_render_pictformat_t format,
+                std::shared_ptr<RootPicture> root)
+      : c_(d.connection), window_(window), root_(std::move(root)) {
+    keepContentsOnExpose(c_, window);
+    picture_ = xcb_generate_id(c_);
+    xcb_render_create_picture(c_, picture_, window, format, 0, nullptr);
+  }
+  ~RenderPainter() override {
+    xcb_render_free_picture(c_, picture_);
+    xcb_flush(c_);
+  }
+
+  static constexpr char Kind = 'R';
+  const void* kind() const override { return &Kind; }
+  // Whether it draws on `window` of the connection `c`.
+  bool drawsOn(xcb_connection_t* c, xcb_window_t window) const {
+    return c == c_ && window == window_;
+  }
+
+  // Whether its last drawing was `source` copied into `dest`.
+  bool shows(const Rect& source, const Rect& dest) const {
+    return last_ == Last::Copy && source == source_ && dest == dest_;
+  }
+
+  void composite(std::shared_ptr<RootPicture> root, const Rect& source, const Rect& dest) {
+    root_ = std::move(root);
+    last_ = Last::Copy;
+    source_ = source;
+    dest_ = dest;
+    draw();
+  }
+
+  void fill(const QColor& colour, QSize size) override {
+    const xcb_render_color_t c = renderColour(colour);
+    if (last_ == Last::Fill && std::memcmp(&c, &colour_, sizeof c) == 0 && size == fillSize_)
+      return;  // shown already; only an expose could spoil it, and that redraws
+    last_ = Last::Fill;
+    colour_ = c;
+    fillSize_ = size;
+    draw();
+  }
+
+  void redraw() override { draw(); }
+
+ private:
+  enum class Last { Nothing, Copy, Fill };
+
+  void draw() {
+    if (last_ == Last::Fill) {
+      const xcb_rectangle_t all = wholeView(fillSize_);
+      xcb_render_fill_rectangles(c_, XCB_RENDER_PICT_OP_SRC, picture_, colour_, 1, &all);
+    } else if (last_ == Last::Copy && !dest_.isEmpty()) {
+      const int sw = std::max(source_.width(), 1), sh = std::max(source_.height(), 1);
+      xcb_render_transform_t t{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};
+      std::int16_t sx = 0, sy = 0;
+      if (sw == dest_.width() && sh == dest_.height()) {
+        // One to one: no transform at all, so the server takes its plain copy.
+        sx = static_cast<std::int16_t>(source_.left);
+        sy = static_cast<std::int16_t>(source_.top);
+      } else {
+        // The transform takes a view pixel's centre to the source: each view pixel samples one
+        // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
+        // samples a hair below the point: one unit of 16.16 makes up for it.)
+        t = {scale(sw, dest_.width()),
+             0,
+             fixed(source_.left) + 1,
+             0,
+             scale(sh, dest_.height()),
+             fixed(source_.top) + 1,
+             0,
+             0,
+             fixed(1)};
+      }
+      if (std::memcmp(&t, &root_->transform, sizeof t) != 0) {
+        xcb_render_set_picture_transform(c_, root_->id, t);
+        root_->transform = t;
+      }
+      xcb_render_composite(
+          c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE, picture_, sx, sy, 0, 0,
+          static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
+          static_cast<std::uint16_t>(dest_.width()), static_cast<std::uint16_t>(dest_.height()));
+    }
+    xcb_flush(c_);
+  }
+
+  xcb_connection_t* c_;
+  xcb_window_t window_;
+  std::shared_ptr<RootPicture> root_;
+  xcb_render_picture_t picture_ = 0;
+  Last last_ = Last::Nothing;
+  Rect source_, dest_;
+  xcb_render_color_t colour_{};
+  QSize fillSize_;
+};
+
+// Enlarges on the server with RENDER, from the pixels the server holds: none cross to the
+// program.
+class RenderSurface final : public ViewSurface {
+ public:
+  RenderSurface(std::shared_ptr<X11Display> owner)
+      : owner_(std::move(owner)), display_(owner_->facts()) {
+    xcb_connection_t* c = display_.connection;
+    Reply<xcb_render_query_pict_formats_reply_t> reply(
+        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
+    if (!reply) throw std::runtime_error("RENDER has no picture formats");
+    for (auto s = xcb_render_query_pict_formats_screens_iterator(reply.get()); s.rem;
+         xcb_render_pictscreen_next(&s))
+      for (auto dp = xcb_render_pictscreen_depths_iterator(s.data); dp.rem;
+           xcb_render_pictdepth_next(&dp))
+        for (auto v = xcb_render_pictdepth_visuals_iterator(dp.data); v.rem;
+             xcb_render_pictvisual_next(&v))
+          formats_.visuals.emplace_back(v.data->visual, v.data->format);
+  }
+
+  void bind() override {
+    if (xcb_connection_has_error(display_.connection))
+      throw std::runtime_error("X connection lost");
+  }
+
+ protected:
+  bool shows(View& view, const Rect& source, const Rect& dest) override {
+    return painterFor(view).shows(source, dest);
+  }
+
+  void draw(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) override {
+    const ServerPixels pixels = screen.onServer();
+    if (pixels.server != owner_.get() || !pixels.drawable)
+      throw std::runtime_error("the screen's pixels are not on this X server");
+    painterFor(view).composite(pictureOf(pixels.drawable), source, dest);
+  }
+
+ private:
+  xcb_render_pictformat_t formatOf(xcb_window_t window, const char* what) {
+    xcb_connection_t* c = display_.connection;
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+    if (!attributes) throw std::runtime_error(std::string(what) + " has no window");
+    const xcb_render_pictformat_t format = formats_.forVisual(attributes->visual);
+    if (!format) throw std::runtime_error(std::string("no RENDER format for ") + what);
+    return format;
+  }
+
+  // A picture of the screen's drawable that sees the windows on it, sampled nearest-neighbour;
+  // made once.
+  std::shared_ptr<RootPicture> pictureOf(xcb_drawable_t drawable) {
+    if (root_ && root_->drawable == drawable) return root_;
+    xcb_connection_t* c = display_.connection;
+    auto root = std::make_shared<RootPicture>();
+    root->c = c;
+    root->drawable = drawable;
+    root->id = xcb_generate_id(c);
+    root->transform = {fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};  // as RENDER starts
+    const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
+    xcb_render_create_picture(c, root->id, drawable, formatOf(drawable, "the screen"),
+                              XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
+    static const char nearest[] = "nearest";
+    xcb_render_set_picture_filter(c, root->id, sizeof nearest - 1, nearest, 0, nullptr);
+    root_ = std::move(root);
+    return root_;
+  }
+
+  RenderPainter& painterFor(View& view) {
+    const auto window = static_cast<xcb_window_t>(view.nativeWindow());
+    View::Painter* held = view.painter();
+    if (held && held->kind() == &RenderPainter::Kind) {
+      auto* painter = static_cast<RenderPainter*>(held);
+      if (painter->drawsOn(display_.connection, window)) return *painter;
+    }
+    auto created =
+        std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
+    RenderPainter& painter = *created;
+    view.setPainter(std::move(created));
+    return painter;
+  }
+
+  std::shared_ptr<X11Display> owner_;
+  Display display_;
+  PictureFormats formats_;
+  std::shared_ptr<RootPicture> root_;
+};
+
+// ---- Client side: pixels in memory, enlarged here and put on the view ----------------------
+
+std::uint32_t pixelOf(const QColor& c) {
+  return (static_cast<std::uint32_t>(c.red()) << 16) |
+         (static_cast<std::uint32_t>(c.green()) << 8) | static_cast<std::uint32_t>(c.blue());
+}
+
+// The view's picture, kept in shared memory where the server can read it (else in memory of
+// ours, sent in bands).
+class ImagePainter final : public View::Painter {
+ public:
+  ImagePainter(const Display& d, xcb_window_t window) : display_(d), window_(window) {
+    keepContentsOnExpose(d.connection, window);
+    gc_ = xcb_generate_id(d.connection);
+    xcb_create_gc(d.connection, gc_, window, 0, nullptr);
+  }
+  ~ImagePainter() override {
+    xcb_free_gc(display_.connection, gc_);
+    segment_.reset();
+  }
+
+  static constexpr char Kind = 'I';
+  const void* kind() const override { return &Kind; }
+  // Whether it draws on `window` of the connection `c`.
+  bool drawsOn(xcb_connection_t* c, xcb_window_t window) const {
+    return c == display_.connection && window == window_;
+  }
+
+  // The image to enlarge into, of the view's size; its memory is kept while the view does
+  // not grow.
+  QImage& image(QSize size) {
+    const auto bytes = static_cast<std::size_t>(size.width()) * size.height() * 4;
+    if (image_.size() != size) {
+      std::uint32_t* memory = nullptr;
+      if (display_.shm) {
+        try {
+          if (!segment_ || segment_->bytes() < bytes) {
+            segment_.reset();  // the old one goes before the larger one is made
+            segment_ = std::make_unique<SharedSegment>(display_.connection, bytes);
+          }
+          memory = segment_->pixels();
+        } catch (const std::runtime_error&) {
+          display_.shm = false;
+        }
+      }
+      if (!memory) {
+        local_.resize(bytes / 4);
+        memory = local_.data();
+      }
+      image_ = QImage(reinterpret_cast<uchar*>(memory), size.width(), size.height(),
+                      size.width() * 4, QImage::Format_RGB32);
+    }
+    return image_;
+  }
+
+  // Whether its last drawing was `source` enlarged into `dest`.
+  bool shows(const Rect& source, const Rect& dest) const {
+    return put_ && !filled_ && source == source_ && dest == dest_;
+  }
+
+  void put(const Rect& source, const Rect& dest) {
+    filled_ = false;
+    put_ = true;
+    source_ = source;
+    dest_ = dest;
+    draw();
+  }
+
+  void fill(const QColor& colour, QSize size) override {
+    if (filled_ && colour_ == pixelOf(colour) && size == fillSize_)
+      return;  // shown already; only an expose could spoil it, and that redraws
+    filled_ = true;
+    colour_ = pixelOf(colour);
+    fillSize_ = size;
+    draw();
+  }
+
+  void redraw() override { draw(); }
+
+ private:
+  void draw() {
+    xcb_connection_t* c = display_.connection;
+    if (filled_) {
+      xcb_change_gc(c, gc_, XCB_GC_FOREGROUND, &colour_);
+      const xcb_rectangle_t all = wholeView(fillSize_);
+      xcb_poly_fill_rectangle(c, window_, gc_, 1, &all);
+    } else if (!image_.isNull()) {
+      const auto w = static_cast<std::uint16_t>(image_.width());
+      const auto h = static_cast<std::uint16_t>(image_.height());
+      if (display_.shm && segment_) {
+        xcb_shm_put_image(c, window_, gc_, w, h, 0, 0, w, h, 0, 0, display_.screen->root_depth,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_->id(), 0);
+      } else {
+        const int band = std::max(1, (256 * 1024) / (w * 4));  // under the request size
+        for (int y = 0; y < h; y += band) {
+          const int rows = std::min(band, h - y);
+          xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, w,
+                        static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(y), 0,
+                        display_.screen->root_depth, static_cast<std::uint32_t>(rows * w * 4),
+                        image_.constScanLine(y));
+        }
+      }
+    }
+    xcb_flush(c);
+  }
+
+  Display display_;
+  xcb_window_t window_;
+  xcb_gcontext_t gc_ = 0;
+  std::unique_ptr<SharedSegment> segment_;
+  std::vector<std::uint32_t> local_;
+  QImage image_;
+  bool filled_ = false;
+  bool put_ = false;
+  Rect source_, dest_;
+  std::uint32_t colour_ = 0;
+  QSize fillSize_;
+};
+
+// Enlarges pixels in memory on this side, and puts them on the view through shared memory
+// where the server has it.
+class ImageSurface final : public PixelSurface {
+ public:
+  explicit ImageSurface(std::shared_ptr<X11Display> owner)
+      : owner_(std::move(owner)), display_(owner_->facts()) {}
+
+  void bind() override {
+    if (xcb_connection_has_error(display_.connection))
+      throw std::runtime_error("X connection lost");
+  }
+
+ protected:
+  bool shows(View& view, const Rect& source, const Rect& dest) override {
+    return painterFor(view).shows(source, dest);
+  }
+
+  QImage& target(View& view) override { return painterFor(view).image(view.deviceSize()); }
+
+  void present(View& view, const Rect& source, const Rect& dest) override {
+    painterFor(view).put(source, dest);
+  }
+
+ private:
+  ImagePainter& painterFor(View& view) {
+    const auto window = static_cast<xcb_window_t>(view.nativeWindow());
+    View::Painter* held = view.painter();
+    if (held && held->kind() == &ImagePainter::Kind) {
+      auto* painter = static_cast<ImagePainter*>(held);
+      if (painter->drawsOn(display_.connection, window)) return *painter;
+    }
+    auto created = std::make_unique<ImagePainter>(display_, window);
+    ImagePainter& painter = *created;
+    view.setPainter(std::move(created));
+    return painter;
+  }
+
+  std::shared_ptr<X11Display> owner_;
+  Display display_;
+};
+
+}  // namespace
+}  // namespace x11
+
+std::unique_ptr<ViewSurface> createX11Surface(std::shared_ptr<X11Display> display,
+                                              Drawing drawing) {
+  if (drawing == Drawing::Fastest && display->facts().render)
+    return std::make_unique<x11::RenderSurface>(std::move(display));
+  return std::make_unique<x11::ImageSurface>(std::move(display));
+}
