@@ -66,7 +66,6 @@ DesktopApplication::~DesktopApplication() {
 
 void DesktopApplication::use(DisplaySystem display) {
   display_ = std::move(display);
-  display_.windows->setApplicationTitle(title());
 }
 
 void DesktopApplication::setTitle(const QString& title) {

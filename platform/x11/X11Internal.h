@@ -1,6 +1,6 @@
 #pragma once
 
-// Shared by the X11 sources only: xcb stays out of every header the rest of the program sees.
+// Shared by the X11 code only: xcb stays out of every header the rest of the program sees.
 
 #include <xcb/xcb.h>
 
@@ -105,7 +105,7 @@ class ChangeWatch {
   std::vector<DamageWatch*> watches_;
 };
 
-// Drawing on the screen as one canvas follows it, with a damage object of its own.
+// Drawing on the screen as one reader follows it, with a damage object of its own.
 class DamageWatch {
  public:
   explicit DamageWatch(ChangeWatch& changes);

@@ -50,7 +50,8 @@ xcb_render_color_t renderColour(const QColor& c) {
           static_cast<std::uint16_t>(c.blue() * 257), 0xffff};
 }
 
-// A picture of the root window that sees the windows on it, sampled nearest-neighbour.
+// A picture of the screen (the root window) that sees the windows on it, sampled
+// nearest-neighbour.
 struct RootPicture {
   xcb_connection_t* c = nullptr;
   xcb_drawable_t drawable = 0;
@@ -63,7 +64,6 @@ struct RootPicture {
 };
 
 struct PictureFormats {
-  xcb_render_pictformat_t root = 0;
   std::vector<std::pair<xcb_visualid_t, xcb_render_pictformat_t>> visuals;
 
   xcb_render_pictformat_t forVisual(xcb_visualid_t visual) const {
@@ -175,7 +175,7 @@ class RenderPainter final : public View::Painter {
 // program.
 class RenderSurface final : public ViewSurface {
  public:
-  RenderSurface(std::shared_ptr<X11Display> owner)
+  explicit RenderSurface(std::shared_ptr<X11Display> owner)
       : owner_(std::move(owner)), display_(owner_->facts()) {
     xcb_connection_t* c = display_.connection;
     Reply<xcb_render_query_pict_formats_reply_t> reply(
