@@ -23,6 +23,26 @@ void keepContentsOnExpose(xcb_connection_t* c, xcb_window_t window) {
   xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXMAP, &none);
 }
 
+void requireConnection(xcb_connection_t* c) {
+  if (xcb_connection_has_error(c)) throw std::runtime_error("X connection lost");
+}
+
+// The painter of kind `P` that draws on the view's window, or a new one `make` makes for the
+// window, which the view then holds: a view whose native window was made anew gets a new one.
+template <class P, class Make>
+P& painterOn(View& view, xcb_connection_t* c, Make make) {
+  const auto window = static_cast<xcb_window_t>(view.nativeWindow());
+  View::Painter* held = view.painter();
+  if (held && held->kind() == &P::Kind) {
+    auto* painter = static_cast<P*>(held);
+    if (painter->drawsOn(c, window)) return *painter;
+  }
+  std::unique_ptr<P> created = make(window);
+  P& painter = *created;
+  view.setPainter(std::move(created));
+  return painter;
+}
+
 // ---- RENDER: the server stretch-copies from the root window into the view -------------------
 
 xcb_render_fixed_t fixed(int v) {
@@ -190,10 +210,7 @@ class RenderSurface final : public ViewSurface {
           formats_.visuals.emplace_back(v.data->visual, v.data->format);
   }
 
-  void bind() override {
-    if (xcb_connection_has_error(display_.connection))
-      throw std::runtime_error("X connection lost");
-  }
+  void bind() override { requireConnection(display_.connection); }
 
  protected:
   bool shows(View& view, const Rect& source, const Rect& dest) override {
@@ -238,17 +255,9 @@ class RenderSurface final : public ViewSurface {
   }
 
   RenderPainter& painterFor(View& view) {
-    const auto window = static_cast<xcb_window_t>(view.nativeWindow());
-    View::Painter* held = view.painter();
-    if (held && held->kind() == &RenderPainter::Kind) {
-      auto* painter = static_cast<RenderPainter*>(held);
-      if (painter->drawsOn(display_.connection, window)) return *painter;
-    }
-    auto created =
-        std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
-    RenderPainter& painter = *created;
-    view.setPainter(std::move(created));
-    return painter;
+    return painterOn<RenderPainter>(view, display_.connection, [this](xcb_window_t window) {
+      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
+    });
   }
 
   std::shared_ptr<X11Display> owner_;
@@ -383,10 +392,7 @@ class ImageSurface final : public PixelSurface {
   explicit ImageSurface(std::shared_ptr<X11Display> owner)
       : owner_(std::move(owner)), display_(owner_->facts()) {}
 
-  void bind() override {
-    if (xcb_connection_has_error(display_.connection))
-      throw std::runtime_error("X connection lost");
-  }
+  void bind() override { requireConnection(display_.connection); }
 
  protected:
   bool shows(View& view, const Rect& source, const Rect& dest) override {
@@ -401,16 +407,9 @@ class ImageSurface final : public PixelSurface {
 
  private:
   ImagePainter& painterFor(View& view) {
-    const auto window = static_cast<xcb_window_t>(view.nativeWindow());
-    View::Painter* held = view.painter();
-    if (held && held->kind() == &ImagePainter::Kind) {
-      auto* painter = static_cast<ImagePainter*>(held);
-      if (painter->drawsOn(display_.connection, window)) return *painter;
-    }
-    auto created = std::make_unique<ImagePainter>(display_, window);
-    ImagePainter& painter = *created;
-    view.setPainter(std::move(created));
-    return painter;
+    return painterOn<ImagePainter>(view, display_.connection, [this](xcb_window_t window) {
+      return std::make_unique<ImagePainter>(display_, window);
+    });
   }
 
   std::shared_ptr<X11Display> owner_;
