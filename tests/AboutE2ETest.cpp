@@ -12,14 +12,13 @@ class AboutOnX : public Magnifier {};
 TEST_F(AboutOnX, ContextMenuOpensTheDialogAndEscapeClosesIt) {
   start({.windowManager = true});
   const QPoint inView = viewOnScreen().center();
-  x->click(3, inView.x(), inView.y());  // the context menu, at the pointer
-  sleepMs(300);
+  ASSERT_TRUE(openContextMenu(inView));  // at the pointer
   x->pressKeys({keysym::Up});  // from no item, Up goes to the last: "О программе..."
   x->pressKeys({keysym::Return});
-  auto dialog = x->waitForWindow(QStringLiteral("О программе"), 5000);
+  auto dialog = x->waitForWindow(QStringLiteral("О программе"));
   ASSERT_TRUE(dialog) << "the About dialog did not open";
   EXPECT_EQ(dialog->client.size(), QSize(265, 425));
-  sleepMs(300);
+  sleepMs(300);  // for the screenshot: the window manager's frame and the first paint
 
   QDir().mkpath(QStringLiteral(VENDREL_ARTIFACTS));
   const QString shot = QStringLiteral(VENDREL_ARTIFACTS "/about-dialog.png");
@@ -28,13 +27,11 @@ TEST_F(AboutOnX, ContextMenuOpensTheDialogAndEscapeClosesIt) {
   RecordProperty("screenshot", shot.toStdString());
 
   x->pressKeys({keysym::Escape});
-  bool closed = false;
-  for (int i = 0; i < 100 && !closed; ++i) {
-    closed = true;
+  const bool closed = waitUntil([&] {
     for (const WindowInfo& w : x->topLevels())
-      if (w.viewable && w.title == QStringLiteral("О программе")) closed = false;
-    sleepMs(20);
-  }
+      if (w.viewable && w.title == QStringLiteral("О программе")) return false;
+    return true;
+  });
   EXPECT_TRUE(closed) << "Escape did not close the dialog";
   EXPECT_TRUE(program->running());
 }

@@ -82,14 +82,13 @@ class AccessibleMagnifier : public Magnifier {
         QStringList{QStringLiteral("--session"), QStringLiteral("--address=") + bus,
                     QStringLiteral("--nofork"), QStringLiteral("--nopidfile")},
         session, true);
-    for (int i = 0; i < 500 && !QFile::exists(files_.filePath(QStringLiteral("bus"))); ++i)
-      sleepMs(10);
+    waitUntil([&] { return QFile::exists(files_.filePath(QStringLiteral("bus"))); });
     launcher_ = std::make_unique<ChildProcess>(
         QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
         QStringList{QStringLiteral("--launch-immediately"), QStringLiteral("--a11y=1")}, session,
         true);
-    for (int i = 0; i < 1000 && !x->hasProperty(x->root(), "AT_SPI_BUS"); ++i) sleepMs(10);
-    ASSERT_TRUE(x->hasProperty(x->root(), "AT_SPI_BUS")) << "the accessibility bus did not start";
+    ASSERT_TRUE(waitUntil([&] { return x->hasProperty(x->root(), "AT_SPI_BUS"); }))
+        << "the accessibility bus did not start";
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
     qputenv("DISPLAY", screen->display().toUtf8());
     qunsetenv("AT_SPI_BUS_ADDRESS");
@@ -103,7 +102,8 @@ class AccessibleMagnifier : public Magnifier {
 
   // The magnifier's application on the bus, once it has shown its window there.
   Node application() {
-    for (int waited = 0; waited < 15000; waited += 50, sleepMs(50)) {
+    Node found;
+    waitUntil([&] {
       Node desktop(atspi_get_desktop(0));
       const gint n = atspi_accessible_get_child_count(desktop.get(), nullptr);
       for (gint i = 0; i < n; ++i) {
@@ -113,11 +113,13 @@ class AccessibleMagnifier : public Magnifier {
                 program->pid() &&
             atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
           atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);  // always ask
-          return app;
+          found = std::move(app);
+          return true;
         }
       }
-    }
-    return nullptr;
+      return false;
+    });
+    return found;
   }
 
   Node find(AtspiAccessible* app, const QString& role, const QString& name) {
@@ -137,8 +139,7 @@ class AccessibleMagnifier : public Magnifier {
   }
 
   ::testing::AssertionResult captionBecomes(const QString& want) {
-    for (int waited = 0; waited < 5000; waited += 20, sleepMs(20))
-      if (caption() == want) return ::testing::AssertionSuccess();
+    if (waitUntil([&] { return caption() == want; })) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "the caption stayed '" << caption().toStdString()
                                          << "', not '" << want.toStdString() << "'";
   }
@@ -170,13 +171,12 @@ class NameChanges {
     atspi_event_listener_deregister(listener_, "object:property-change:accessible-name", nullptr);
     g_object_unref(listener_);
   }
-  bool heard(const QString& name, int ms = 5000) {
-    for (int waited = 0; waited < ms; waited += 10, sleepMs(10)) {
+  bool heard(const QString& name) {
+    return waitUntil([&] {
       while (g_main_context_iteration(nullptr, FALSE)) {
       }
-      if (names_.contains(name)) return true;
-    }
-    return false;
+      return names_.contains(name);
+    });
   }
 
  private:
@@ -230,10 +230,10 @@ TEST_F(AccessibleMagnifier, ButtonsAndSliderZoomThroughTheBus) {
 
   // Frozen, the view says so.
   x->pressKeys({keysym::Control_L, keysym::Insert});
-  for (int waited = 0; waited < 5000; waited += 20, sleepMs(20))
-    if (takeText(atspi_accessible_get_description(view.get(), nullptr)) ==
-        QStringLiteral("Режим \"Заморозка\""))
-      break;
+  waitUntil([&] {
+    return takeText(atspi_accessible_get_description(view.get(), nullptr)) ==
+           QStringLiteral("Режим \"Заморозка\"");
+  });
   EXPECT_EQ(takeText(atspi_accessible_get_description(view.get(), nullptr)),
             QStringLiteral("Режим \"Заморозка\""));
 }

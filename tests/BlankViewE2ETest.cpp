@@ -49,11 +49,10 @@ TEST_P(BlankViewOnX, PointerOverTheWindowLeavesNoOldPixelsBehind) {
 
 TEST_P(BlankViewOnX, FreezeReleasedOverTheWindowLeavesNoOldPixelsBehind) {
   ASSERT_NO_FATAL_FAILURE(showPicture());
-  x->pressKeys({keysym::Control_L, keysym::Insert});
-  sleepMs(150);  // the next tick captures the point
+  ASSERT_TRUE(freeze({296, 296}));
   const QRect view = viewOnScreen();
   x->movePointer(view.center().x(), view.center().y());
-  sleepMs(150);
+  ASSERT_TRUE(waitForTick({296, 296})) << "a tick with the pointer over the view";
   ASSERT_TRUE(viewShows(sourceRect({300, 300}, view.width(), view.height(), 3, Screen)))
       << "the frozen spot, drawn under the pointer";
   x->movePointer(view.center().x() + 25, view.center().y() + 15);

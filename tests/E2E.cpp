@@ -37,9 +37,9 @@ QImage Magnifier::grabView(const QRect& view) {
 
 void Magnifier::saveScreen() {
   // Xwayland's root holds nothing to see: the magnifier's window then, as it stands.
-  const QImage shown = xwayland_.isEmpty() ? x->grab(QRect(QPoint(0, 0), x->screenSize()))
-                                           : x->grab(QRect(QPoint(0, 0), window.client.size()),
-                                                     window.id);
+  const QImage shown = xwayland_.isEmpty()
+                           ? x->grab(QRect(QPoint(0, 0), x->screenSize()))
+                           : x->grab(QRect(QPoint(0, 0), window.client.size()), window.id);
   shown.save(QStringLiteral("/tmp/e2e-fail.png"));
 }
 
@@ -50,7 +50,7 @@ void Magnifier::coverScreen() {
 }
 
 ::testing::AssertionResult Magnifier::waitForMagnifier() {
-  auto shown = x->waitForWindow(QStringLiteral("Вендрел (x"), 10000);
+  auto shown = x->waitForWindow(QStringLiteral("Вендрел (x"));
   if (!shown) return ::testing::AssertionFailure() << "the magnifier window did not appear";
   window = *shown;
   return ::testing::AssertionSuccess();
@@ -107,11 +107,14 @@ QPoint Magnifier::minusButton() {
   const bool whole = view.width() % std::max(source.width(), 1) == 0 &&
                      view.height() % std::max(source.height(), 1) == 0;
   QString last;
-  for (int waited = 0; waited <= ms; waited += 10) {
-    last = checkEnlargement(grabView(view), source, width_, whole ? Match::Exact : Match::Nearest);
-    if (last.isEmpty()) return ::testing::AssertionSuccess();
-    sleepMs(10);
-  }
+  if (waitUntil(
+          [&] {
+            last = checkEnlargement(grabView(view), source, width_,
+                                    whole ? Match::Exact : Match::Nearest);
+            return last.isEmpty();
+          },
+          ms))
+    return ::testing::AssertionSuccess();
   saveScreen();
   return ::testing::AssertionFailure() << last.toStdString();
 }
@@ -119,25 +122,28 @@ QPoint Magnifier::minusButton() {
 ::testing::AssertionResult Magnifier::viewIsBlank(QRgb* colour, int ms) {
   const QRect view = viewOnScreen();
   QString last;
-  for (int waited = 0; waited <= ms; waited += 25) {
-    const QImage shown = grabView(view);
-    const QRgb first = shown.pixel(0, 0);
-    last.clear();
-    for (int y = 0; y < shown.height() && last.isEmpty(); ++y)
-      for (int x = 0; x < shown.width(); ++x)
-        if (shown.pixel(x, y) != first) {
-          last = QStringLiteral("view (%1,%2) is #%3, view (0,0) #%4")
-                     .arg(x)
-                     .arg(y)
-                     .arg(shown.pixel(x, y) & 0xffffffu, 6, 16, QChar('0'))
-                     .arg(first & 0xffffffu, 6, 16, QChar('0'));
-          break;
-        }
-    if (last.isEmpty()) {
-      if (colour) *colour = first;
-      return ::testing::AssertionSuccess();
-    }
-    sleepMs(25);
+  QRgb first = 0;
+  const bool blank = waitUntil(
+      [&] {
+        const QImage shown = grabView(view);
+        first = shown.pixel(0, 0);
+        last.clear();
+        for (int y = 0; y < shown.height() && last.isEmpty(); ++y)
+          for (int x = 0; x < shown.width(); ++x)
+            if (shown.pixel(x, y) != first) {
+              last = QStringLiteral("view (%1,%2) is #%3, view (0,0) #%4")
+                         .arg(x)
+                         .arg(y)
+                         .arg(shown.pixel(x, y) & 0xffffffu, 6, 16, QChar('0'))
+                         .arg(first & 0xffffffu, 6, 16, QChar('0'));
+              break;
+            }
+        return last.isEmpty();
+      },
+      ms);
+  if (blank) {
+    if (colour) *colour = first;
+    return ::testing::AssertionSuccess();
   }
   saveScreen();
   return ::testing::AssertionFailure() << last.toStdString();
@@ -152,24 +158,68 @@ QPoint Magnifier::minusButton() {
   const QString before = caption();
   const int zoom = before.section(QStringLiteral("(x"), 1).section(u')', 0, 0).toInt();
   const QString want = QStringLiteral("Вендрел (x%1)").arg(zoom + 1);
+  // A click taken by the window manager changes nothing: only then is it worth another. The
+  // wait for a change is long enough that a slow program is never clicked twice.
   for (int attempt = 0; attempt < 4; ++attempt) {
     const QPoint plus = plusButton();
     x->click(1, plus.x(), plus.y());
-    for (int i = 0; i < 50; ++i, sleepMs(20))
-      if (caption() == want) return ::testing::AssertionSuccess();
+    if (waitUntil([&] { return caption() != before; }, Patience / 4)) break;
   }
-  return ::testing::AssertionFailure() << "the caption stayed '" << caption().toStdString() << "'";
+  if (caption() == want) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "the caption is '" << caption().toStdString()
+                                       << "', not '" << want.toStdString() << "'";
+}
+
+QImage Magnifier::statusStrip() {
+  const QRect v = viewOnScreen();
+  return x->grab(QRect(v.x() - 1 + 8, v.bottom() + 2 + 62, 257, 17));
+}
+
+::testing::AssertionResult Magnifier::waitForTick(QPoint mark) {
+  const QRect view = viewOnScreen();
+  const QImage before = grabView(view);
+  const QRect spot(mark, QSize(1, 1));
+  const QRgb was = x->grab(spot).pixel(0, 0);
+  x->paint(x->root(), spot, ~was | 0xff000000u);
+  const bool ticked = waitUntil([&] { return grabView(view) != before; });
+  x->paint(x->root(), spot, was);
+  if (!ticked) {
+    saveScreen();
+    return ::testing::AssertionFailure() << "the view never showed a pixel drawn in its source";
+  }
+  if (!waitUntil([&] { return grabView(view) == before; })) {
+    saveScreen();
+    return ::testing::AssertionFailure() << "the view did not show the pixel put back";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Magnifier::freeze(QPoint mark) {
+  const QImage sliding = statusStrip();
+  x->pressKeys({keysym::Control_L, keysym::Insert});
+  if (!waitUntil([&] { return statusStrip() != sliding; }))
+    return ::testing::AssertionFailure() << "the status strip did not change on Ctrl+Insert";
+  return waitForTick(mark);
+}
+
+::testing::AssertionResult Magnifier::openContextMenu(QPoint at) {
+  auto shown = [this] {
+    int n = 0;
+    for (const WindowInfo& w : x->topLevels()) n += w.viewable;
+    return n;
+  };
+  const int before = shown();
+  x->click(3, at.x(), at.y());
+  if (waitUntil([&] { return shown() > before; })) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no context menu came up";
 }
 
 ::testing::AssertionResult Magnifier::closeThroughTheWarning() {
   x->closeWindow(window.id);
-  std::optional<WindowInfo> box;
-  for (int waited = 0; waited < 10000 && !box; waited += 20, sleepMs(20))
-    for (const WindowInfo& w : x->topLevels())
-      if (w.viewable && w.title == QStringLiteral("Вендрел")) box = w;
+  const auto box = x->waitForWindowTitled(QStringLiteral("Вендрел"));
   if (!box) return ::testing::AssertionFailure() << "no warning that the settings were not saved";
   x->closeWindow(box->id);
-  const auto status = program->wait(5000);
+  const auto status = program->wait();
   if (!status)
     return ::testing::AssertionFailure() << "the program did not end once the warning was closed";
   if (*status != 0) return ::testing::AssertionFailure() << "status " << *status;

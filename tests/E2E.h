@@ -49,9 +49,21 @@ class Magnifier : public ::testing::Test {
   // program ends with status 0 once the user has closed it.
   ::testing::AssertionResult closeThroughTheWarning();
   // Waits until the view shows the nearest-neighbour enlargement of `source`.
-  ::testing::AssertionResult viewShows(const Rect& source, int ms = 3000);
+  ::testing::AssertionResult viewShows(const Rect& source, int ms = Patience);
   // Waits until the view is wholly one colour, and says which.
-  ::testing::AssertionResult viewIsBlank(QRgb* colour = nullptr, int ms = 3000);
+  ::testing::AssertionResult viewIsBlank(QRgb* colour = nullptr, int ms = Patience);
+  // The status strip under the view, as the screen shows it.
+  QImage statusStrip();
+  // Waits for a tick that starts after this call: a screen pixel at `mark`, which the view
+  // shows, is drawn in another colour until the view changes, then put back until the view is
+  // as it was.
+  ::testing::AssertionResult waitForTick(QPoint mark);
+  // Presses Ctrl+Insert to freeze the view and waits until the program has taken the key (the
+  // status strip changes) and ticked since, so that the spot the pointer is on is held whatever
+  // it does next. `mark`: a screen pixel the view shows, away from the pointer's picture.
+  ::testing::AssertionResult freeze(QPoint mark);
+  // Right-clicks `at` and waits until the context menu is up.
+  ::testing::AssertionResult openContextMenu(QPoint at);
   // Shows the unique-pixel picture over the whole screen, as it now stands.
   void coverScreen();
 

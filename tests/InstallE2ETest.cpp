@@ -100,9 +100,9 @@ TEST_F(Installed, InstallRunRememberAndUninstall) {
   const QPoint plus = plusButton();
   x->click(1, plus.x(), plus.y());
   x->movePointer(5, 5);
-  ASSERT_TRUE(x->waitForWindow(QStringLiteral("Вендрел (x4)"), 3000));
+  ASSERT_TRUE(x->waitForWindow(QStringLiteral("Вендрел (x4)")));
   x->closeWindow(window.id);
-  ASSERT_TRUE(program->wait(5000));
+  ASSERT_TRUE(program->wait());
 
   const QString settings = prefix + QStringLiteral("/lib/vendrel/Vendrel/Vendrel.ini");
   EXPECT_EQ(
@@ -112,7 +112,7 @@ TEST_F(Installed, InstallRunRememberAndUninstall) {
 
   // Started through the link: the same program folder, so the same settings.
   program = startAs(prefix + QStringLiteral("/bin/vendrel"));
-  EXPECT_TRUE(x->waitForWindow(QStringLiteral("Вендрел (x4)"), 10000)) << "the zoom came back";
+  EXPECT_TRUE(x->waitForWindow(QStringLiteral("Вендрел (x4)"))) << "the zoom came back";
   program->stop();
 
   ASSERT_EQ(script("uninstall", &said), 0) << said.toStdString();

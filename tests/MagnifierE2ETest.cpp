@@ -45,11 +45,10 @@ TEST_F(MagnifierOnX, CtrlInsertFreezesAndReleases) {
   start();
   x->movePointer(300, 300);
   ASSERT_TRUE(viewShows(expected({300, 300}, 3)));
-  x->pressKeys({keysym::Control_L, keysym::Insert});
-  sleepMs(150);  // the next tick captures the point
+  ASSERT_TRUE(freeze({296, 296}));
   x->movePointer(600, 500);
-  sleepMs(200);
-  EXPECT_TRUE(viewShows(expected({300, 300}, 3))) << "frozen on the first point";
+  ASSERT_TRUE(waitForTick({296, 296})) << "a tick after the pointer moved";
+  EXPECT_TRUE(viewShows(expected({300, 300}, 3), 0)) << "frozen on the first point";
   x->pressKeys({keysym::Control_L, keysym::Insert});
   EXPECT_TRUE(viewShows(expected({600, 500}, 3))) << "sliding again";
 }
@@ -61,7 +60,7 @@ TEST(MagnifierWithoutDisplay, EndsWithAClearMessage) {
     env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(VENDREL_BINARY), {});
-    ASSERT_TRUE(p.waitForFinished(10000));
+    ASSERT_TRUE(p.waitForFinished(Patience));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "no crash";
     EXPECT_EQ(p.exitCode(), 1);
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
@@ -75,7 +74,7 @@ bool startOn(QProcess& p, const QString& display) {
   env.insert(QStringLiteral("DISPLAY"), display);
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(VENDREL_BINARY), {});
-  return p.waitForStarted(5000);
+  return p.waitForStarted(Patience);
 }
 
 TEST(MagnifierOnAScreenOfFewColours, SaysSoInABoxAndOnItsErrorOutput) {
@@ -86,12 +85,12 @@ TEST(MagnifierOnAScreenOfFewColours, SaysSoInABoxAndOnItsErrorOutput) {
     ASSERT_TRUE(startOn(p, screen.display()));
     if (depth >= 15) {
       // Started from a menu there is no terminal: the box is what the user sees.
-      const auto box = x.waitForWindow(QStringLiteral("Vendrel"), 10000);
+      const auto box = x.waitForWindow(QStringLiteral("Vendrel"));
       ASSERT_TRUE(box) << depth << "-bit: no box";
       EXPECT_EQ(p.state(), QProcess::Running) << "waits for the box to be closed";
       x.closeWindow(box->id);
     }  // an 8-bit screen is one Qt cannot paint on: only the error output tells
-    ASSERT_TRUE(p.waitForFinished(10000)) << depth << "-bit";
+    ASSERT_TRUE(p.waitForFinished(Patience)) << depth << "-bit";
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << depth << "-bit: no crash";
     EXPECT_EQ(p.exitCode(), 1) << depth << "-bit";
     const QString err = QString::fromUtf8(p.readAllStandardError());
@@ -105,9 +104,9 @@ TEST(MagnifierOnAScreenOfFewColours, ASignalWhileItsBoxIsUpEndsItCleanly) {
   XSession x(screen.display());
   QProcess p;
   ASSERT_TRUE(startOn(p, screen.display()));
-  ASSERT_TRUE(x.waitForWindow(QStringLiteral("Vendrel"), 10000)) << "no box";
+  ASSERT_TRUE(x.waitForWindow(QStringLiteral("Vendrel"))) << "no box";
   ::kill(static_cast<pid_t>(p.processId()), SIGTERM);  // a logout, say
-  ASSERT_TRUE(p.waitForFinished(10000));
+  ASSERT_TRUE(p.waitForFinished(Patience));
   EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "killed by the signal";
   EXPECT_EQ(p.exitCode(), 1) << "the start-up failed all the same";
 }

@@ -111,7 +111,7 @@ TEST_F(PackageOnX, RunsAsAnOrdinaryUserAndBringsItsZoomBackFromTheUsersOwnSettin
   ASSERT_TRUE(waitForMagnifier()) << "it starts";
   ASSERT_TRUE(zoomIn());
   x->closeWindow(window.id);  // the window manager's close request
-  const auto ended = program->wait(5000);
+  const auto ended = program->wait();
   ASSERT_TRUE(ended);
   EXPECT_EQ(*ended, 0);
   QFile own(home.filePath(QStringLiteral(".config/Vendrel/Vendrel.ini")));

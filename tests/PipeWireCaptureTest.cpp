@@ -37,7 +37,7 @@ TEST(Descriptor, TheRemotesCopyIsClosedOnExecAndWithItsOwner) {
 bool awaitEnd(const bool& ended) {
   QElapsedTimer waited;
   waited.start();
-  while (!ended && waited.elapsed() < 10000) QCoreApplication::processEvents();
+  while (!ended && waited.elapsed() < 30000) QCoreApplication::processEvents();
   return ended;
 }
 

@@ -129,7 +129,7 @@ TEST_F(RealGnome, TheLeaveIsKeptAndTheSecondStartAsksNoOne) {
   const QByteArray token = all.mid(at + key.size()).split('\r').front();
   EXPECT_FALSE(token.isEmpty()) << stored().toStdString();
   x->closeWindow(window.id);
-  const auto status = program->wait(10000);
+  const auto status = program->wait();
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, 0);
 
@@ -149,7 +149,7 @@ TEST_F(RealGnome, ARefusalIsFinal) {
   ASSERT_TRUE(waitForMagnifier());
   ASSERT_TRUE(Stack->answerChooser(QStringLiteral("cancel"))) << "no chooser, or no Cancel";
   // Titled as the program is: its window's title has the zoom.
-  const auto box = x->waitForWindowTitled(QStringLiteral("Вендрел"), 10000);
+  const auto box = x->waitForWindowTitled(QStringLiteral("Вендрел"));
   ASSERT_TRUE(box) << "no box";
   // Longer than the pause before a session that ended is asked for again: the box stays the
   // only thing that happens.
@@ -157,7 +157,7 @@ TEST_F(RealGnome, ARefusalIsFinal) {
   EXPECT_EQ(Stack->sessionsAsked(), asked + 1);
   EXPECT_TRUE(program->running());
   x->closeWindow(box->id);
-  const auto status = program->wait(10000);
+  const auto status = program->wait();
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, 1);
   EXPECT_EQ(Stack->sessionsAsked(), asked + 1);

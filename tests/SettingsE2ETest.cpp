@@ -37,27 +37,28 @@ class SettingsOnX : public Magnifier, public ::testing::WithParamInterface<bool>
   // The window's outer frame as the server has it, once it has settled.
   QRect outerOnServer() {
     QRect last;
-    for (int i = 0; i < 50; ++i) {
+    waitUntil([&] {
       sleepMs(40);
       QRect now;
       for (const WindowInfo& w : x->topLevels())
         if (w.id == window.id) now = w.outer;
-      if (now == last && now.isValid()) return now;
+      const bool settled = now == last && now.isValid();
       last = now;
-    }
+      return settled;
+    });
     return last;
   }
 
   void closeAndWait() {
     x->closeWindow(window.id);
-    const auto status = program->wait(5000);
+    const auto status = program->wait();
     ASSERT_TRUE(status) << "the program did not end on close";
     EXPECT_EQ(*status, 0);
   }
 
   void restart() {
     program = launch();
-    auto shown = x->waitForWindow(QStringLiteral("Вендрел (x"), 10000);
+    auto shown = x->waitForWindow(QStringLiteral("Вендрел (x"));
     ASSERT_TRUE(shown);
     window = *shown;
   }
@@ -119,7 +120,7 @@ TEST_P(SettingsOnX, ACopyEndedByTheGuardLeavesTheFileAlone) {
   const QDateTime modified = QFileInfo(iniPath()).lastModified();
   sleepMs(20);
   auto second = launch();
-  ASSERT_TRUE(second->wait(5000));
+  ASSERT_TRUE(second->wait());
   QFile f(iniPath());
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), before);
@@ -141,7 +142,7 @@ class SettingsFileOnX : public Magnifier {
   }
   void closeAndWait() {
     x->closeWindow(window.id);
-    const auto status = program->wait(10000);
+    const auto status = program->wait();
     ASSERT_TRUE(status) << "the program did not end on close";
     EXPECT_EQ(*status, 0);
   }

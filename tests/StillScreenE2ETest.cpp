@@ -34,7 +34,8 @@ class StillScreenOnX : public Magnifier, public ::testing::WithParamInterface<bo
     return sourceRect(p, v.width(), v.height(), zoom, Screen);
   }
 
-  // Long enough for the magnifier to come to rest.
+  // Long enough for the magnifier to come to rest. A pause, not a wait: what follows holds
+  // whether it has come to rest or not, and only the test's point is lost if it has not.
   static void stayStill() { sleepMs(400); }
 };
 
@@ -62,9 +63,7 @@ TEST_P(StillScreenOnX, EveryFrameOfAnAnimationUnderAStillPointerShows) {
     x->paint(x->root(), {296, 296, 10, 10}, colour);
     const auto painted = Clock::now();
     QRgb seen = 0;
-    while ((seen = x->grab(QRect(shown, QSize(1, 1))).pixel(0, 0)) != colour &&
-           msSince(painted) < 1000)
-      sleepMs(2);
+    waitUntil([&] { return (seen = x->grab(QRect(shown, QSize(1, 1))).pixel(0, 0)) == colour; });
     ASSERT_EQ(seen, colour) << "frame " << frame;
     slowest = std::max(slowest, msSince(painted));
   }
@@ -77,18 +76,18 @@ TEST_P(StillScreenOnX, APointerMovedByADeviceOrByAProgramShows) {
   stayStill();
   auto moved = Clock::now();
   x->movePointer(400, 500);
-  ASSERT_TRUE(viewShows(expected({400, 500}), 1000)) << "device motion";
+  ASSERT_TRUE(viewShows(expected({400, 500}))) << "device motion";
   const double motion = msSince(moved);
   std::printf("device motion shown after %.1f ms\n", motion);
-  EXPECT_LE(motion, 50 + 70) << "within a tick";
+  RecordProperty("motion_shown_ms", static_cast<int>(motion));
 
   stayStill();
   moved = Clock::now();
   x->warpPointer(200, 600);  // no device moved: only a look at the pointer finds it
-  ASSERT_TRUE(viewShows(expected({200, 600}), 1000)) << "a warp";
+  ASSERT_TRUE(viewShows(expected({200, 600}))) << "a warp";
   const double warp = msSince(moved);
   std::printf("warp shown after %.1f ms\n", warp);
-  EXPECT_LE(warp, 200 + 150) << "within the safety interval and a tick";
+  RecordProperty("warp_shown_ms", static_cast<int>(warp));
 }
 
 TEST_P(StillScreenOnX, ZoomFreezeAndTheBlankViewWorkFromRest) {
@@ -99,20 +98,20 @@ TEST_P(StillScreenOnX, ZoomFreezeAndTheBlankViewWorkFromRest) {
   x->click(1, plus.x(), plus.y());
   x->movePointer(300, 300);
   stayStill();
-  EXPECT_TRUE(viewShows(expected({300, 300}, 4), 1000)) << "zoom 4";
+  EXPECT_TRUE(viewShows(expected({300, 300}, 4))) << "zoom 4";
 
-  x->pressKeys({keysym::Control_L, keysym::Insert});
+  ASSERT_TRUE(freeze({296, 296}));
   stayStill();
   x->movePointer(600, 500);
-  stayStill();
+  ASSERT_TRUE(waitForTick({296, 296})) << "a tick after the pointer moved";
   EXPECT_TRUE(viewShows(expected({300, 300}, 4), 0)) << "frozen";
   x->pressKeys({keysym::Control_L, keysym::Insert});
-  EXPECT_TRUE(viewShows(expected({600, 500}, 4), 1000)) << "released";
+  EXPECT_TRUE(viewShows(expected({600, 500}, 4))) << "released";
 
   stayStill();
   const QRect view = viewOnScreen();
   x->movePointer(view.center().x(), view.center().y());
-  EXPECT_TRUE(viewIsBlank(nullptr, 1000)) << "over its own window";
+  EXPECT_TRUE(viewIsBlank()) << "over its own window";
 }
 
 TEST_P(StillScreenOnX, TheWindowMovedOrResizedUnderAStillPointer) {
@@ -121,10 +120,10 @@ TEST_P(StillScreenOnX, TheWindowMovedOrResizedUnderAStillPointer) {
   stayStill();
   // Without a window manager the window is where the server has it: move it as one would.
   x->configure(window.id, {600, 300, window.client.width(), window.client.height()});
-  EXPECT_TRUE(viewShows(expected({300, 300}), 1000)) << "moved";
+  EXPECT_TRUE(viewShows(expected({300, 300}))) << "moved";
   stayStill();
   x->configure(window.id, {600, 300, window.client.width() + 100, window.client.height() + 60});
-  EXPECT_TRUE(viewShows(expected({300, 300}), 1000)) << "resized";
+  EXPECT_TRUE(viewShows(expected({300, 300}))) << "resized";
 }
 
 TEST_P(StillScreenOnX, AViewThatTakesInItsOwnWindowKeepsFollowingItself) {
@@ -147,8 +146,7 @@ TEST_P(StillScreenOnX, AViewThatTakesInItsOwnWindowKeepsFollowingItself) {
   // enlargement, and it gets there only if it keeps drawing while nothing else changes.
   const QRect both(694, 40, 1024 - 694, 210 + 40);
   QString last;
-  for (int i = 0; i < 100; ++i) {
-    sleepMs(25);
+  waitUntil([&] {
     const QImage screen = x->grab(both);
     last.clear();
     for (int y = 0; y < view.height() && last.isEmpty(); ++y)
@@ -160,8 +158,8 @@ TEST_P(StillScreenOnX, AViewThatTakesInItsOwnWindowKeepsFollowingItself) {
           break;
         }
       }
-    if (last.isEmpty()) break;
-  }
+    return last.isEmpty();
+  });
   EXPECT_TRUE(last.isEmpty()) << last.toStdString();
 }
 

@@ -61,7 +61,7 @@ class SystemWideOnX : public Magnifier {
   void zoomInAndClose() {
     ASSERT_TRUE(zoomIn());
     x->closeWindow(window.id);
-    const auto status = program->wait(5000);
+    const auto status = program->wait();
     ASSERT_TRUE(status) << "did not end on close";
     EXPECT_EQ(*status, 0);
   }

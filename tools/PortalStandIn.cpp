@@ -23,7 +23,7 @@ PortalStandIn::PortalStandIn(const QString& fakePortal, const QString& monitors,
   pipewire_ =
       std::make_unique<ChildProcess>(QStringLiteral("pipewire"), QStringList{}, environment_, true);
   const QString socket = runtime + QStringLiteral("/pipewire-0");
-  for (int i = 0; i < 300 && !(QFile::exists(bus) && QFile::exists(socket)); ++i) sleepMs(10);
+  waitUntil([&] { return QFile::exists(bus) && QFile::exists(socket); });
   if (!QFile::exists(bus)) throw std::runtime_error("dbus-daemon did not start");
   if (!QFile::exists(socket)) throw std::runtime_error("pipewire did not start");
 
@@ -34,7 +34,7 @@ PortalStandIn::PortalStandIn(const QString& fakePortal, const QString& monitors,
               QStringList{QStringLiteral("--log"), files_.filePath(QStringLiteral("calls")),
                           QStringLiteral("--monitors"), monitors} +
                   fakeOptions);
-  if (!fake_.waitForStarted(5000) || !awaitLine("ready"))
+  if (!fake_.waitForStarted(Patience) || !awaitLine("ready"))
     throw std::runtime_error("the fake portal did not start: " +
                              fake_.readAllStandardError().toStdString());
 }
@@ -56,17 +56,17 @@ QStringList PortalStandIn::environment() const {
 
 bool PortalStandIn::tell(const QByteArray& command) {
   fake_.write(command + '\n');
-  fake_.waitForBytesWritten(1000);
+  fake_.waitForBytesWritten(Patience);
   return awaitLine("done");
 }
 
 bool PortalStandIn::awaitLine(const QByteArray& line) {
-  for (int i = 0; i < 100; ++i) {
+  return waitUntil([&] {
     while (fake_.canReadLine())
       if (fake_.readLine().trimmed() == line) return true;
     fake_.waitForReadyRead(100);
-  }
-  return false;
+    return false;
+  });
 }
 
 QStringList PortalStandIn::calls() const {

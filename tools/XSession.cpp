@@ -21,6 +21,15 @@ void sleepMs(int ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+bool waitUntil(const std::function<bool()>& condition, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    sleepMs(10);
+  }
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
@@ -199,14 +208,9 @@ void VirtualScreen::startWindowManager() {
       QStringLiteral("openbox"), QStringList{QStringLiteral("--sm-disable")},
       QStringList{QStringLiteral("DISPLAY=") + display_}, true);
   XSession session(display_);
-  for (int i = 0; i < 500; ++i) {
-    if (session.windowManagerRunning()) {
-      sleepMs(100);  // let it finish setting up before windows are mapped
-      return;
-    }
-    sleepMs(10);
-  }
-  throw std::runtime_error("openbox did not start");
+  if (!waitUntil([&] { return session.windowManagerRunning(); }))
+    throw std::runtime_error("openbox did not start");
+  sleepMs(100);  // let it finish setting up before windows are mapped
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -508,12 +512,18 @@ std::optional<WindowInfo> XSession::waitForWindowTitled(const QString& title, in
 
 std::optional<WindowInfo> XSession::waitForWindowWhere(
     const std::function<bool(const QString&)>& titled, int ms) {
-  for (int waited = 0; waited <= ms; waited += 20) {
-    for (const WindowInfo& w : topLevels())
-      if (w.viewable && titled(w.title)) return w;
-    sleepMs(20);
-  }
-  return std::nullopt;
+  std::optional<WindowInfo> found;
+  waitUntil(
+      [&] {
+        for (const WindowInfo& w : topLevels())
+          if (w.viewable && titled(w.title)) {
+            found = w;
+            return true;
+          }
+        return false;
+      },
+      ms);
+  return found;
 }
 
 void XSession::minimize(std::uint32_t client) {

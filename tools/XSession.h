@@ -11,6 +11,15 @@
 #include <optional>
 #include <vector>
 
+void sleepMs(int ms);
+
+// How long a test waits for what it expects, in milliseconds: far longer than anything takes on
+// a machine busy with other work, and never waited out when things go right.
+constexpr int Patience = 30000;
+// Asks `condition` again and again until it holds or `ms` have passed on the clock; whether it
+// held. A busy machine makes the wait longer, never the verdict different.
+bool waitUntil(const std::function<bool()>& condition, int ms = Patience);
+
 // A child process that is ended (SIGTERM, then SIGKILL) when this object goes, and also when
 // the process that started it dies.
 class ChildProcess {
@@ -23,7 +32,7 @@ class ChildProcess {
 
   int pid() const { return pid_; }
   // Waits up to `milliseconds` for the process to end; its exit status, or nullopt.
-  std::optional<int> wait(int milliseconds);
+  std::optional<int> wait(int milliseconds = Patience);
   bool running();
   void stop();
 
@@ -119,9 +128,9 @@ class XSession {
   // Asks the window manager to minimise a client window (ICCCM WM_CHANGE_STATE).
   void minimize(std::uint32_t client);
   // The first viewable top-level whose title starts with `prefix`, waiting up to `ms`.
-  std::optional<WindowInfo> waitForWindow(const QString& prefix, int ms);
+  std::optional<WindowInfo> waitForWindow(const QString& prefix, int ms = Patience);
   // The first viewable top-level titled exactly `title`, waiting up to `ms`.
-  std::optional<WindowInfo> waitForWindowTitled(const QString& title, int ms);
+  std::optional<WindowInfo> waitForWindowTitled(const QString& title, int ms = Patience);
   bool windowManagerRunning();
   // Whether the window carries the property (by name), of any type.
   bool hasProperty(std::uint32_t window, const char* name);
@@ -151,5 +160,3 @@ constexpr std::uint32_t F4 = 0xffc1;
 QImage uniquePixelPicture(int width, int height);
 // Where a colour of uniquePixelPicture() lies.
 QPoint uniquePixelAt(QRgb colour, int width);
-
-void sleepMs(int ms);
