@@ -20,11 +20,16 @@ packages=(
 )
 # `make bench` measures the peer magnifier beside this one.
 if [[ "${1:-}" == bench ]]; then packages+=(xzoom); fi
+if [[ "${1:-}" == tidy ]]; then packages+=(clang-tidy); fi
 
+# One question for them all: `make unit` asks on every run.
+declare -A installed=()
+while read -r name status; do
+  [[ "$status" == "install ok installed" ]] && installed[$name]=1
+done < <(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null || true)
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+  [[ -n "${installed[$p]:-}" ]] || missing+=("$p")
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 

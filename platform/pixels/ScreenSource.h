@@ -44,33 +44,27 @@ class ScreenSource {
   virtual bool changed() { return true; }
   // Calls `wake` once, from the event loop, when anything may have changed; an empty function
   // stops watching.
-  virtual void watch(std::function<void()> wake) { (void)wake; }
+  virtual void watch(std::function<void()> /*wake*/) {}
 
   // The whole desktop: every pixel a capture may ask for lies inside.
   virtual Rect desktopBounds() = 0;
   // Whether there is a picture to show around `area`; where there is none (before a screen
   // cast's first frame, say), the view shows its blank colour.
-  virtual bool pictured(const Rect& area) {
-    (void)area;
-    return true;
-  }
+  virtual bool pictured(const Rect& /*area*/) { return true; }
   // Reads `area` (inside desktopBounds(), never empty) into memory; parts no monitor shows are
   // black. The pixels stay valid until the next capture.
   virtual CapturedPixels capture(const Rect& area) = 0;
   // Whether `area` still holds the pixels it held when last read, here or on the server; by
   // default never known.
-  virtual bool unchanged(const Rect& area) {
-    (void)area;
-    return false;
-  }
+  virtual bool unchanged(const Rect& /*area*/) { return false; }
   // The pixels are about to be read afresh: what changed until now is in the reading.
   virtual void forgetChanges() {}
   // Where the display server holds the pixels, if it does.
   virtual ServerPixels onServer() { return {}; }
 
   // Where to keep what the source needs from one run to the next, if anything.
-  virtual void keepIn(Keeping keeping) { (void)keeping; }
+  virtual void keepIn(Keeping /*keeping*/) {}
   // Where to tell the user, in a few words, why the view cannot follow the pointer; an empty
   // text when that is over.
-  virtual void reportTo(std::function<void(const QString&)> report) { (void)report; }
+  virtual void reportTo(std::function<void(const QString&)> /*report*/) {}
 };

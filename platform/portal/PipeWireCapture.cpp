@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "platform/portal/Frames.h"
@@ -24,7 +25,8 @@ namespace {
 // compositor offers overlap: mutter 43 offers exactly 384 x 384, KWin 5.27 exactly 256 x 256.
 // Any room from none for a picture up to 1024 x 1024 is taken, the compositor's choice.
 constexpr std::uint32_t cursorMetaSize(int w, int h) {
-  return static_cast<std::uint32_t>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + w * h * 4);
+  return static_cast<std::uint32_t>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) +
+                                    static_cast<std::size_t>(w) * h * 4);
 }
 constexpr std::uint32_t SmallestCursorMeta = sizeof(spa_meta_cursor);
 constexpr std::uint32_t LargestCursorMeta = cursorMetaSize(1024, 1024);
@@ -261,7 +263,8 @@ PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& s
   pw_loop_enter(d_->loop);
   d_->context = pw_context_new(d_->loop, nullptr, 0);
   if (!d_->context) {
-    qCWarning(lcPortal) << "PipeWire could not make a context:" << std::strerror(errno);
+    qCWarning(lcPortal) << "PipeWire could not make a context:"
+                        << std::generic_category().message(errno).c_str();
     d_->end();
     return;
   }
@@ -270,7 +273,7 @@ PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& s
   d_->core = pw_context_connect_fd(d_->context, remote.get(), nullptr, 0);
   if (!d_->core) {
     qCWarning(lcPortal) << "PipeWire could not connect to the portal's remote:"
-                        << std::strerror(errno);
+                        << std::generic_category().message(errno).c_str();
     d_->end();
     return;
   }
@@ -288,7 +291,8 @@ PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& s
                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
     if (!s->stream) {
-      qCWarning(lcPortal) << "PipeWire could not make a stream:" << std::strerror(errno);
+      qCWarning(lcPortal) << "PipeWire could not make a stream:"
+                          << std::generic_category().message(errno).c_str();
       d_->end();
       break;
     }
@@ -396,7 +400,9 @@ CapturedPixels PipeWireCapture::capture(const Rect& area) {
     const std::uint8_t* bits = Impl::pixels(*s, &stride);
     const QPoint at(area.left - s->place.onDesktop.left, area.top - s->place.onDesktop.top);
     if (bits && stride % 4 == 0)
-      return d_->keep({reinterpret_cast<const std::uint32_t*>(bits + at.y() * stride) + at.x(),
+      return d_->keep({reinterpret_cast<const std::uint32_t*>(
+                           bits + static_cast<std::ptrdiff_t>(at.y()) * stride) +
+                           at.x(),
                        stride / 4, area});
   }
   // Otherwise pixel by pixel from whichever monitor shows it, black where none does.
@@ -411,13 +417,19 @@ CapturedPixels PipeWireCapture::capture(const Rect& area) {
       std::uint32_t* out = d_->scratch.data() + (y - area.top) * w + (part.left - area.left);
       if (unscaled(*s)) {
         const QPoint f = s->place.toFrame({part.left, y});
-        toXrgb(s->format, bits + f.y() * stride + f.x() * 4, out, part.width());
+        toXrgb(s->format,
+               bits + static_cast<std::ptrdiff_t>(f.y()) * stride +
+                   static_cast<std::ptrdiff_t>(f.x()) * 4,
+               out, part.width());
         continue;
       }
       for (int x = part.left; x < part.right; ++x, ++out) {
         const QPoint f = s->place.toFrame({x, y});
         if (f.x() >= s->place.frame.width() || f.y() >= s->place.frame.height()) continue;
-        toXrgb(s->format, bits + f.y() * stride + f.x() * 4, out, 1);
+        toXrgb(s->format,
+               bits + static_cast<std::ptrdiff_t>(f.y()) * stride +
+                   static_cast<std::ptrdiff_t>(f.x()) * 4,
+               out, 1);
       }
     }
   }

@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <optional>
+#include <system_error>
 
 #include "platform/pixels/DeviceScale.h"
 #include "platform/portal/Descriptor.h"
@@ -133,11 +133,13 @@ class PortalSource final : public ScreenSource {
     if (!token.isEmpty() && keeping_.write) keeping_.write(token);
     Descriptor fd = Descriptor::duplicate(remote.fileDescriptor());
     if (!fd) {
-      qCWarning(lcPortal) << "The PipeWire remote could not be kept:" << std::strerror(errno);
+      qCWarning(lcPortal) << "The PipeWire remote could not be kept:"
+                          << std::generic_category().message(errno).c_str();
       later([this] { end(); });
       return;
     }
     std::vector<PipeWireCapture::Stream> wanted;
+    wanted.reserve(streams.size());
     for (const auto& s : streams) wanted.push_back({s.node, s.onDesktop});
     capture_ = std::make_unique<PipeWireCapture>(
         std::move(fd), wanted, [this] { later([this] { end(); }); }, [this] { news(); });

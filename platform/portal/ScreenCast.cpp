@@ -66,7 +66,7 @@ std::vector<CastStream> streamsOf(const QVariant& v) {
 
 }  // namespace
 
-std::optional<std::uint32_t> availableCursorModes(QDBusConnection bus) {
+std::optional<std::uint32_t> availableCursorModes(const QDBusConnection& bus) {
   QDBusMessage get = QDBusMessage::createMethodCall(
       Service, Path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
   get << Interface << QStringLiteral("AvailableCursorModes");

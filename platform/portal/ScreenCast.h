@@ -21,7 +21,7 @@ constexpr std::uint32_t PersistUntilRevoked = 2;
 
 // The cursor modes the portal offers (a bit each), or nothing when there is no portal with
 // ScreenCast on the bus. Asks synchronously, waiting at most a few seconds.
-std::optional<std::uint32_t> availableCursorModes(QDBusConnection bus);
+std::optional<std::uint32_t> availableCursorModes(const QDBusConnection& bus);
 
 struct CastStream {
   std::uint32_t node;

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
 #include <memory>
+#include <system_error>
 
 #include "platform/system/Log.h"
 
@@ -56,7 +56,7 @@ mode_t newFileMode() {
 }
 
 [[noreturn]] void fail(const char* what, int error) {
-  throw WriteError(std::string(what) + ": " + std::strerror(error));
+  throw WriteError(std::string(what) + ": " + std::generic_category().message(error));
 }
 
 // "<name>.XXXXXX", as mkstemp() names a new file beside <name>.
@@ -86,8 +86,8 @@ void removeLeftovers(const QByteArray& target, FileCalls& calls) {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
         ::flock(fd, LOCK_EX | LOCK_NB) == 0 && calls.remove(path.constData()) != 0)
-      qCWarning(lcSettings) << "cannot remove" << path
-                            << "left by an earlier save:" << std::strerror(errno);
+      qCWarning(lcSettings) << "cannot remove" << path << "left by an earlier save:"
+                            << std::generic_category().message(errno).c_str();
     ::close(fd);
   }
 }
@@ -140,7 +140,7 @@ void replaceFile(const QString& path, const QByteArray& content, FileCalls& call
   if (exists && calls.setOwner(fd, old.st_uid, old.st_gid) != 0 &&
       calls.setOwner(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
     qCWarning(lcSettings) << "cannot keep the owner of" << targetPath << ":"
-                          << std::strerror(errno);
+                          << std::generic_category().message(errno).c_str();
   if (calls.setMode(fd, exists ? (old.st_mode & 07777) : newFileMode()) != 0)
     abandon("cannot set its permissions");
   for (qsizetype done = 0; done < content.size();) {

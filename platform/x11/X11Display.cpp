@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <stdexcept>
 
 #include "platform/x11/X11Internal.h"
@@ -18,7 +19,7 @@ SharedSegment::SharedSegment(xcb_connection_t* c, std::size_t bytes)
   const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
   if (id < 0) throw std::runtime_error("shmget failed");
   address_ = shmat(id, nullptr, 0);
-  if (address_ == reinterpret_cast<void*>(-1)) {
+  if (reinterpret_cast<std::intptr_t>(address_) == -1) {
     shmctl(id, IPC_RMID, nullptr);
     throw std::runtime_error("shmat failed");
   }

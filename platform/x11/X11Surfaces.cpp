@@ -316,7 +316,7 @@ class ImagePainter final : public View::Painter {
         memory = local_.data();
       }
       image_ = QImage(reinterpret_cast<uchar*>(memory), size.width(), size.height(),
-                      size.width() * 4, QImage::Format_RGB32);
+                      static_cast<qsizetype>(size.width()) * 4, QImage::Format_RGB32);
     }
     return image_;
   }
