@@ -65,7 +65,7 @@ class RecordingSurface : public ViewSurface {
 
  protected:
   bool shows(View&, const Rect&, const Rect&) override { return same; }
-  void draw(ScreenSource&, const Rect&, View&, const Rect&) override { ++draws; }
+  void draw(ScreenSource&, const Rect&, const Rect&, View&, const Rect&) override { ++draws; }
 };
 
 TEST(ViewSurface, DrawsOnlyWhatTheViewDoesNotShowAlready) {

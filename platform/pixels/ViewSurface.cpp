@@ -12,12 +12,13 @@ void ViewSurface::enlarge(ScreenSource& screen, const Rect& source, View& view, 
   }
   // A redraw of the same pixels is not only work: a compositor that casts the screen sends it
   // back as a new frame, and the magnifier would wake to itself for ever.
+  const Rect area = readArea(source, screen.desktopBounds());
   if (shows(view, source, dest)) {
-    if (screen.unchanged(readArea(source, screen.desktopBounds()))) return;
+    if (screen.unchanged(area)) return;
   } else {
     screen.forgetChanges();
   }
-  draw(screen, source, view, dest);
+  draw(screen, source, area, view, dest);
 }
 
 Rect readArea(const Rect& source, const Rect& desktop) {
@@ -30,8 +31,8 @@ bool PixelSurface::shows(View&, const Rect&, const Rect&) {
   return false;
 }
 
-void PixelSurface::draw(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) {
-  const Rect area = readArea(source, screen.desktopBounds());
+void PixelSurface::draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
+                        const Rect& dest) {
   const CapturedPixels pixels =
       area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area);
   stretcher_.copy(pixels, source, target(view), dest);

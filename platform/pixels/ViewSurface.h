@@ -29,7 +29,9 @@ class ViewSurface {
  protected:
   // Whether the last drawing on `view` was `source` copied into `dest`.
   virtual bool shows(View& view, const Rect& source, const Rect& dest) = 0;
-  virtual void draw(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) = 0;
+  // `area` is the part of the screen the enlargement of `source` reads (readArea()).
+  virtual void draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
+                    const Rect& dest) = 0;
 };
 
 // The desktop pixels the enlargement of `source` reads: a zero-wide or zero-high source still
@@ -40,7 +42,8 @@ Rect readArea(const Rect& source, const Rect& desktop);
 class PixelSurface : public ViewSurface {
  protected:
   bool shows(View& view, const Rect& source, const Rect& dest) override;
-  void draw(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) final;
+  void draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
+            const Rect& dest) final;
   // The image the enlargement goes into, and how it reaches the screen: by default the view's
   // own image, which Qt paints.
   virtual QImage& target(View& view);

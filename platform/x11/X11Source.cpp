@@ -81,14 +81,12 @@ class X11Source final : public ScreenSource {
   // The root window grows and shrinks with the monitors (RandR), while the connection's set-up
   // keeps the size it had at the start: the bounds are those of the monitors Qt follows.
   Rect desktopBounds() override {
-    screensInDevicePixels(screens_);
-    if (screens_.empty())
-      return {0, 0, display_.screen->width_in_pixels, display_.screen->height_in_pixels};
-    Rect all = screens_.front();
-    for (const Rect& m : screens_)
-      all = {std::min(all.left, m.left), std::min(all.top, m.top), std::max(all.right, m.right),
-             std::max(all.bottom, m.bottom)};
-    return all;
+    const std::vector<Rect>& all = monitors();
+    Rect bounds = all.front();
+    for (const Rect& m : all)
+      bounds = {std::min(bounds.left, m.left), std::min(bounds.top, m.top),
+                std::max(bounds.right, m.right), std::max(bounds.bottom, m.bottom)};
+    return bounds;
   }
 
   // Through one shared segment kept across ticks (regrown only when the area grows), or with
@@ -161,7 +159,6 @@ class X11Source final : public ScreenSource {
   x11::ChangeWatch changes_;
   x11::DamageWatch damage_;
   std::vector<Rect> monitors_;
-  std::vector<Rect> screens_;  // for the bounds: kept, so that asking allocates nothing
   QPoint pointer_;
   std::unique_ptr<QSocketNotifier> notifier_;  // on while watching: the connection has events
   QTimer due_;                                 // while watching: the pointer's next look

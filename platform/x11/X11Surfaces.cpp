@@ -217,7 +217,8 @@ class RenderSurface final : public ViewSurface {
     return painterFor(view).shows(source, dest);
   }
 
-  void draw(ScreenSource& screen, const Rect& source, View& view, const Rect& dest) override {
+  void draw(ScreenSource& screen, const Rect& source, const Rect& /*area*/, View& view,
+            const Rect& dest) override {
     const ServerPixels pixels = screen.onServer();
     if (pixels.server != owner_.get() || !pixels.drawable)
       throw std::runtime_error("the screen's pixels are not on this X server");
