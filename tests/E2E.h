@@ -12,6 +12,8 @@
 // server of its own over a picture whose every pixel has its own colour.
 class Magnifier : public ::testing::Test {
  protected:
+  // The program ends (and saves) while its folder is still there.
+  ~Magnifier() override { program.reset(); }
   struct Options {
     int width = 1024;
     int height = 768;

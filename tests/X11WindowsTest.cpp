@@ -136,6 +136,33 @@ TEST(X11Windows, TheWalkReadsEachTopLevelWindowsClientClassAndTitleTopmostFirst)
   xcb_flush(c.get());
 }
 
+// A second copy asks the first to come forward and ends at once: every request must arrive all
+// the same, however soon the asking connection closes.
+TEST(X11Windows, ACopyThatAsksAndEndsAtOnceIsHeard) {
+  int heard = 0;
+  X11Windows first([&] { ++heard; });
+  first.setApplicationTitle(QStringLiteral("Вендрел-проба"));
+  first.enumerate([](WindowHandle) { return false; });  // makes its window known by its class
+  constexpr int Copies = 40;
+  for (int i = 0; i < Copies; ++i) {
+    X11Windows second({});
+    WindowHandle found = 0;
+    second.enumerate([&](WindowHandle w) {
+      if (second.className(w, 95) == "TApplication" &&
+          second.title(w, 210) == QStringLiteral("Вендрел-проба").toUtf8())
+        found = w;
+      return found == 0;
+    });
+    ASSERT_NE(found, 0u);
+    second.setForeground(found);
+    second.show(found, 1);
+  }
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (heard < 2 * Copies && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(heard, 2 * Copies);
+}
+
 std::vector<QString> x11Warnings;
 
 TEST(X11Windows, AnErrorFromTheServerIsToldInTheLog) {

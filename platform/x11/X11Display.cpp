@@ -82,9 +82,7 @@ std::shared_ptr<X11Display> openX11Display() {
 }
 
 void sync(X11Display& display) {
-  xcb_connection_t* c = display.facts().connection;
-  x11::Reply<xcb_get_input_focus_reply_t> reply(
-      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  x11::roundTrip(display.facts().connection);
 }
 
 void requireX11Display() {

@@ -45,6 +45,12 @@ Reply<T> checked(T* reply, xcb_generic_error_t** error, const char* where) {
   return Reply<T>(reply);
 }
 
+// Waits until the server has carried out every request sent on `c` so far.
+inline void roundTrip(xcb_connection_t* c) {
+  Reply<xcb_get_input_focus_reply_t> reply(
+      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
 // One System V shared memory segment, attached by this process and by the server.
 class SharedSegment {
  public:
