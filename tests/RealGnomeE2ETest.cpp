@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <iostream>
 
 #include "app/Magnify.h"
 #include "tests/E2E.h"
@@ -86,12 +87,27 @@ class RealGnome : public Magnifier {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
 
-  // Starts the program and shares the screen with it in the portal's dialog.
-  void startAndShare() {
-    program = launch();
-    ASSERT_TRUE(waitForMagnifier());
-    ASSERT_TRUE(Stack->answerChooser(QStringLiteral("share"))) << "no chooser, or no Share";
+  // Starts the program and answers the portal's dialog; `asked`, when given, takes the number
+  // of sessions asked for before the start that got the dialog.
+  //
+  // GNOME's backend now and then falls over as its dialog comes up (mutter: "error in client
+  // communication", GTK: "Error 71 (Protocol error)"; about one run in twenty on a loaded
+  // machine). The program then says that the screen cannot be shown, and ends when the user has
+  // read it. That is the stack's fault, not the program's: the program is started once more.
+  void startAndAnswer(const QString& answer, int* asked = nullptr) {
+    for (int attempt = 1;; ++attempt) {
+      const int failed = Stack->backendCallsFailed();
+      if (asked) *asked = Stack->sessionsAsked();
+      program = launch();
+      ASSERT_TRUE(waitForMagnifier());
+      if (Stack->answerChooser(answer)) return;
+      ASSERT_TRUE(attempt == 1 && Stack->backendCallsFailed() > failed)
+          << "no chooser, or no " << answer.toStdString();
+      std::cerr << "The portal's GNOME backend fell over with its dialog up: starting again\n";
+      program.reset();
+    }
   }
+  void startAndShare() { startAndAnswer(QStringLiteral("share")); }
 
   Rect expected(QPoint p) {
     const QRect v = viewOnScreen();
@@ -107,20 +123,20 @@ class RealGnome : public Magnifier {
 TEST_F(RealGnome, TheFirstFrameShowsTheStillPointer) {
   const QPoint still(200, 600);
   ASSERT_TRUE(Stack->movePointer(still));
-  startAndShare();
+  ASSERT_NO_FATAL_FAILURE(startAndShare());
   // Nothing moves from here on: the pointer comes with the first frame, or never.
   EXPECT_TRUE(viewShows(expected(still), 20000));
 }
 
 TEST_F(RealGnome, TheViewIsPixelExactAroundThePointerAndFollowsIt) {
-  startAndShare();
+  ASSERT_NO_FATAL_FAILURE(startAndShare());
   const QPoint points[] = {{0, 0},     {1279, 0},   {1279, 799}, {0, 799},
                            {100, 400}, {1000, 650}, {640, 40}};
   for (const QPoint p : points) EXPECT_TRUE(pointerShows(p)) << p.x() << "," << p.y();
 }
 
 TEST_F(RealGnome, TheLeaveIsKeptAndTheSecondStartAsksNoOne) {
-  startAndShare();
+  ASSERT_NO_FATAL_FAILURE(startAndShare());
   ASSERT_TRUE(pointerShows({300, 300}));
   const QByteArray key = "[ScreenCast]\r\nRestoreToken=";
   const QByteArray all = stored();
@@ -144,10 +160,8 @@ TEST_F(RealGnome, TheLeaveIsKeptAndTheSecondStartAsksNoOne) {
 TEST_F(RealGnome, ARefusalIsFinal) {
   const QByteArray kept = "; mine\r\n[TrackBar]\r\nPosition=5\r\n";
   writeIni(kept);
-  const int asked = Stack->sessionsAsked();
-  program = launch();
-  ASSERT_TRUE(waitForMagnifier());
-  ASSERT_TRUE(Stack->answerChooser(QStringLiteral("cancel"))) << "no chooser, or no Cancel";
+  int asked = 0;
+  ASSERT_NO_FATAL_FAILURE(startAndAnswer(QStringLiteral("cancel"), &asked));
   // Titled as the program is: its window's title has the zoom.
   const auto box = x->waitForWindowTitled(QStringLiteral("Вендрел"));
   ASSERT_TRUE(box) << "no box";
@@ -167,7 +181,7 @@ TEST_F(RealGnome, ARefusalIsFinal) {
 }
 
 TEST_F(RealGnome, ACastTheCompositorEndsComesBackAfterTheRetry) {
-  startAndShare();
+  ASSERT_NO_FATAL_FAILURE(startAndShare());
   ASSERT_TRUE(pointerShows({300, 300}));
   const int asked = Stack->sessionsAsked();
   ASSERT_TRUE(Stack->endPortalBackend());

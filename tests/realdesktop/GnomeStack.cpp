@@ -175,10 +175,18 @@ bool GnomeStack::movePointer(QPoint to) {
 }
 
 bool GnomeStack::answerChooser(const QString& answer, int seconds) {
+  const int failed = backendCallsFailed();
   ChildProcess chooser(QStringLiteral(VENDREL_CHOOSER), {answer, QString::number(seconds)},
                        environment());
-  const auto status = chooser.wait((seconds + 30) * 1000);
+  std::optional<int> status;
+  waitFor([&] { return (status = chooser.wait(0)) || backendCallsFailed() > failed; },
+          (seconds + 30) * 1000);
   return status && *status == 0;
+}
+
+int GnomeStack::backendCallsFailed() const {
+  return static_cast<int>(
+      readAll(folder_.filePath(QStringLiteral("log/portal"))).count("A backend call failed"));
 }
 
 int GnomeStack::sessionsAsked() const {

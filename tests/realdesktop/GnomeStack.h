@@ -39,8 +39,11 @@ class GnomeStack {
   // into Xwayland moves only Xwayland's idea of it).
   bool movePointer(QPoint to);
   // Answers the portal's chooser as a user would ("share" or "cancel"); waits up to `seconds`
-  // for it to come.
+  // for it to come, and no longer once a call into the GNOME backend has failed.
   bool answerChooser(const QString& answer, int seconds = 60);
+  // How many calls into the GNOME backend the portal has seen fail so far: the backend fell
+  // over while it had one in hand.
+  int backendCallsFailed() const;
   // How many screen-cast sessions programs have asked the portal for so far.
   int sessionsAsked() const;
   // Ends the portal's GNOME backend, as a crash would: the compositor ends its casts.
