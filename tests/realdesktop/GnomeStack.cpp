@@ -185,8 +185,12 @@ bool GnomeStack::answerChooser(const QString& answer, int seconds) {
 }
 
 int GnomeStack::backendCallsFailed() const {
-  return static_cast<int>(
-      readAll(folder_.filePath(QStringLiteral("log/portal"))).count("A backend call failed"));
+  // The portal the script starts may lose the bus name to one the bus starts on the first call,
+  // whose words go to the bus's log.
+  qsizetype failed = 0;
+  for (const char* log : {"log/portal", "log/dbus"})
+    failed += readAll(folder_.filePath(QLatin1String(log))).count("A backend call failed");
+  return static_cast<int>(failed);
 }
 
 int GnomeStack::sessionsAsked() const {
