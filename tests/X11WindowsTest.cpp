@@ -17,10 +17,15 @@ namespace {
 // A client of the test's own, which can tell whether the server answers at all.
 class Client {
  public:
-  Client() : c_(xcb_connect(OnX::screen->display().toLocal8Bit().constData(), nullptr)) {}
+  explicit Client(const QString& display = OnX::screen->display())
+      : c_(xcb_connect(display.toLocal8Bit().constData(), &screen_)) {}
   ~Client() { xcb_disconnect(c_); }
   xcb_connection_t* get() const { return c_; }
-  xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root; }
+  xcb_window_t root() const {
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(c_));
+    for (int i = 0; i < screen_; ++i) xcb_screen_next(&it);
+    return it.data->root;
+  }
 
   // Whether a round trip comes back within the (generous) deadline; a held server never
   // answers.
@@ -73,6 +78,7 @@ class Client {
     std::free(r);
     return a;
   }
+  int screen_ = 0;
   xcb_connection_t* c_;
 };
 
@@ -134,6 +140,26 @@ TEST(X11Windows, TheWalkReadsEachTopLevelWindowsClientClassAndTitleTopmostFirst)
   EXPECT_EQ(windows.owningThread(plain), 0u);
   for (xcb_window_t w : {frame, untitled}) xcb_destroy_window(c.get(), w);
   xcb_flush(c.get());
+}
+
+// DISPLAY=:N.1 puts the program on the second screen: a copy running there is found there.
+TEST(X11Windows, TheWalkIsOnTheScreenTheDisplayNames) {
+  VirtualScreen two(320, 200,
+                    {QStringLiteral("-screen"), QStringLiteral("1"), QStringLiteral("320x200x24")});
+  const QString second = two.display() + QStringLiteral(".1");
+  Client c(second);
+  static const char appClass[] = "vendrel\0TApplication";
+  const xcb_window_t copy =
+      c.window(c.root(), appClass, sizeof appClass, "Вендрел", nullptr, false);
+  const QByteArray before = qgetenv("DISPLAY");
+  qputenv("DISPLAY", second.toLocal8Bit());
+  bool found = false;
+  {
+    X11Windows windows({});
+    windows.enumerate([&](WindowHandle w) { return !(found = w == copy); });
+  }
+  qputenv("DISPLAY", before);
+  EXPECT_TRUE(found) << "the walk looked at another screen";
 }
 
 // A second copy asks the first to come forward and ends at once: every request must arrive all

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -49,6 +50,7 @@ bool gone(const xcb_generic_error_t* e) {
 }  // namespace
 
 struct X11Windows::Impl {
+  x11::Connection connection;
   xcb_connection_t* c = nullptr;
   xcb_screen_t* screen = nullptr;
   xcb_window_t own = 0;
@@ -250,12 +252,10 @@ struct X11Windows::Impl {
 
 X11Windows::X11Windows(std::function<void()> bringForward) : d_(std::make_unique<Impl>()) {
   d_->bringForward = std::move(bringForward);
-  d_->c = xcb_connect(nullptr, nullptr);
-  if (xcb_connection_has_error(d_->c)) {
-    xcb_disconnect(d_->c);
-    throw std::runtime_error("cannot open the X display");
-  }
-  d_->screen = xcb_setup_roots_iterator(xcb_get_setup(d_->c)).data;
+  // The screen the program's windows are on: the walk and the hidden window must be there too.
+  std::tie(d_->connection, d_->screen) = x11::connectToDisplay();
+  if (!d_->screen) throw std::runtime_error("the X display has no such screen");
+  d_->c = d_->connection.get();
   d_->wmState = d_->atom("WM_STATE");
   d_->netWmName = d_->atom("_NET_WM_NAME");
   d_->utf8 = d_->atom("UTF8_STRING");
@@ -279,8 +279,7 @@ X11Windows::X11Windows(std::function<void()> bringForward) : d_(std::make_unique
 
 X11Windows::~X11Windows() {
   d_->notifier.reset();
-  xcb_destroy_window(d_->c, d_->own);
-  xcb_disconnect(d_->c);
+  xcb_destroy_window(d_->c, d_->own);  // the connection goes with d_
 }
 
 void X11Windows::setApplicationTitle(const QString& title) {
