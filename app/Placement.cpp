@@ -39,3 +39,14 @@ QPoint keptOnScreen(const QRect& bounds, const Rect& screen) {
   if (screen.bottom < bottom) p.setY(screen.bottom - bounds.height());
   return p;
 }
+
+std::optional<QRect> rescuedBounds(const QRect& window, const std::vector<Rect>& monitors) {
+  if (monitors.empty() || !usableScreen(monitors.front())) return std::nullopt;
+  for (const Rect& m : monitors)
+    if (window.intersects(QRect(m.left, m.top, m.width(), m.height()))) return std::nullopt;
+  const Rect& screen = monitors.front();
+  QRect moved(clampedLeft(window.x(), screen), clampedTop(window.y(), screen),
+              clampedWidth(window.width(), screen), clampedHeight(window.height(), screen));
+  moved.moveTopLeft(keptOnScreen(moved, screen));
+  return moved;
+}

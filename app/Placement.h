@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QRect>
+#include <optional>
+#include <vector>
 
 #include "platform/pixels/Rect.h"
 
@@ -28,3 +30,8 @@ int clampedHeight(int height, const Rect& screen);  // not higher than it
 // Once applied: the window moved left, then up, just enough to end at the screen's right and
 // bottom edges.
 QPoint keptOnScreen(const QRect& bounds, const Rect& screen);
+
+// Where the window goes when no monitor shows any of it any more (one unplugged, the screen
+// shrunk): onto the primary (`monitors`' first) by the rules above, its size kept where it
+// fits. Nothing while a monitor still shows part of it.
+std::optional<QRect> rescuedBounds(const QRect& window, const std::vector<Rect>& monitors);

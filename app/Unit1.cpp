@@ -4,8 +4,10 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -300,10 +302,40 @@ void TForm1::LoadSettings() {
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
 
   if (Owner.terminated()) return;  // the guard's: this copy never saves
+  FollowMonitors();
   static const bool atExit = std::atexit(SaveAtExit) == 0;
   if (!atExit) qCWarning(lcSettings) << "the settings cannot be saved should the display go";
   Remember();
   Last.unsaved = true;
+}
+
+void TForm1::FollowMonitors() {
+  // Queued: Qt tells of one screen at a time, and the window is placed once all are known.
+  auto changed = [this] {
+    QTimer::singleShot(0, this, [this] {
+      KeepOnScreen();
+      Wake();
+    });
+  };
+  auto follow = [this, changed](QScreen* s) {
+    connect(s, &QScreen::geometryChanged, this, changed);
+  };
+  for (QScreen* s : QGuiApplication::screens()) follow(s);
+  connect(qApp, &QGuiApplication::screenAdded, this, [follow, changed](QScreen* s) {
+    follow(s);
+    changed();
+  });
+  connect(qApp, &QGuiApplication::screenRemoved, this, changed);
+  connect(qApp, &QGuiApplication::primaryScreenChanged, this, changed);
+}
+
+void TForm1::KeepOnScreen() {
+  std::vector<Rect> monitors;
+  for (const Rect& m : Owner.screen().monitors()) monitors.push_back(toLogical(*this, m));
+  const std::optional<QRect> moved = rescuedBounds(bounds(), monitors);
+  if (!moved) return;
+  qCInfo(lcApp) << "the window is on no monitor any more: moved to" << *moved;
+  setBounds(*moved);
 }
 
 // What SaveSettings would write now, for the save at exit.

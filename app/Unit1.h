@@ -77,6 +77,9 @@ class TForm1 : public TForm {
   void Remember();
   QByteArray ReadKept();
   void WriteKept(const QByteArray& value);
+  // The monitors changing may leave the window on none of them: it is brought back.
+  void FollowMonitors();
+  void KeepOnScreen();
   // Ticks rest while nothing changes, and wake when anything may have.
   void Pace();
   void Wake();

@@ -117,6 +117,22 @@ TEST_F(MonitorsOnX, AMonitorAddedOrRemovedWhileRunningIsFollowed) {
   EXPECT_TRUE(viewShows({1024, 530, 1116, 600}));
 }
 
+TEST_F(MonitorsOnX, TheWindowOnAMonitorThatGoesIsBroughtOntoThePrimary) {
+  startOnMonitors();
+  if (IsSkipped()) return;
+  ASSERT_TRUE(
+      xrandr({QStringLiteral("--addmode"), QStringLiteral("DUMMY2"), QStringLiteral("800x600")}));
+  ASSERT_TRUE(
+      xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY2"), QStringLiteral("--mode"),
+              QStringLiteral("800x600"), QStringLiteral("--pos"), QStringLiteral("200x768")}));
+  x->configure(window.frame, {300, 900, 280, 298});
+  ASSERT_TRUE(waitUntil([&] { return outer() == QRect(300, 900, 280, 298); }));
+  ASSERT_TRUE(
+      xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY2"), QStringLiteral("--off")}));
+  EXPECT_TRUE(waitUntil([&] { return outer() == QRect(Right.left, 600 - 298, 280, 298); }))
+      << outer().x() << "," << outer().y();
+}
+
 TEST_F(MonitorsOnX, SwitchingThePrimaryLeavesTheWindowAndTheViewAlone) {
   startOnMonitors();
   if (IsSkipped()) return;

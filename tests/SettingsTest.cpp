@@ -299,6 +299,27 @@ TEST(Placement, ClampsAndEdges) {
   EXPECT_EQ(keptOnScreen({1900, 0, 280, 298}, right), QPoint(1768, 0));
 }
 
+TEST(Placement, AWindowNoMonitorShowsIsBroughtOntoThePrimaryWithItsSizeWhereItFits) {
+  const Rect small{0, 0, 640, 480}, right{640, 0, 1440, 600};
+  const struct {
+    QRect window;
+    std::vector<Rect> monitors;
+    std::optional<QRect> want;
+  } cases[] = {
+      {{1000, 39, 280, 298}, {small}, QRect(360, 39, 280, 298)},  // the screen shrank
+      {{1000, 39, 700, 600}, {small}, QRect(0, 0, 640, 480)},     // too big for it now
+      {{-900, -500, 280, 298}, {small}, QRect(0, 0, 280, 298)},
+      {{500, 400, 280, 298}, {small}, std::nullopt},               // partly on it: left alone
+      {{639, 479, 280, 298}, {small}, std::nullopt},               // one pixel is enough
+      {{640, 480, 280, 298}, {small}, QRect(360, 182, 280, 298)},  // just off
+      {{700, 39, 280, 298}, {small, right}, std::nullopt},         // on the other monitor
+      {{100, 700, 280, 298}, {right, small}, QRect(640, 302, 280, 298)},
+      {{1000, 39, 280, 298}, {{0, 0, 0, 0}}, std::nullopt},  // no monitor switched on
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(rescuedBounds(c.window, c.monitors), c.want) << c.window.x() << "," << c.window.y();
+}
+
 TEST(Placement, StoredValuesThatCannotBeAScreenPositionAreBroughtWithin16Bits) {
   const int cases[][2] = {{0, 0},
                           {-50, -50},
