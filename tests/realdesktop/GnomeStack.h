@@ -48,10 +48,13 @@ class GnomeStack {
   int sessionsAsked() const;
   // Ends the portal's GNOME backend, as a crash would: the compositor ends its casts.
   bool endPortalBackend();
+  // Ends the portal itself (xdg-desktop-portal), as a crash would: the bus starts it again.
+  bool endPortal();
   QString logs() const;
 
  private:
-  std::optional<int> backendPid() const;
+  std::optional<int> pidOf(const QByteArray& program) const;
+  bool end(const QByteArray& program);
   bool waitFor(const std::function<bool()>& condition, int ms);
 
   QTemporaryDir folder_;
