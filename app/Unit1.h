@@ -77,6 +77,7 @@ class TForm1 : public TForm {
   void Remember();
   QByteArray ReadKept();
   void WriteKept(const QByteArray& value);
+  void ForgetKept();
   // Ticks rest while nothing changes, and wake when anything may have.
   void Pace();
   void Wake();

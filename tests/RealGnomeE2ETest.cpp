@@ -207,7 +207,7 @@ TEST_F(RealGnome, APortalThatEndsWithItsDialogUpIsAskedAgainAfterTheRetry) {
   ASSERT_TRUE(Stack->answerChooser(QStringLiteral("cancel"), 5));
   // The bus starts the portal again for the next session, which asks anew.
   ASSERT_TRUE(Stack->answerChooser(QStringLiteral("share")));
-  EXPECT_TRUE(pointerShows({700, 300}));
+  EXPECT_TRUE(pointerShows({1100, 200}));
   EXPECT_EQ(Stack->sessionsAsked(), asked + 1);
 }
 

@@ -290,6 +290,7 @@ PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& s
   d_->ended = std::move(ended);
   d_->arrived = std::move(arrived);
   d_->stall.setSingleShot(true);
+  d_->stall.setTimerType(Qt::PreciseTimer);  // a coarse one may end a cast still starting early
   QObject::connect(&d_->stall, &QTimer::timeout, &d_->context_, [this] { d_->stalled(); });
   pw_init(nullptr, nullptr);
   d_->loop = pw_loop_new(nullptr);
