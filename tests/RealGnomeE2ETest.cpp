@@ -183,7 +183,7 @@ TEST_F(RealGnome, ACastTheCompositorEndsComesBackAfterTheRetry) {
   ASSERT_NO_FATAL_FAILURE(startAndShare());
   ASSERT_TRUE(pointerShows({300, 300}));
   const int asked = Stack->sessionsAsked();
-  ASSERT_TRUE(Stack->endPortalBackend());
+  ASSERT_TRUE(Stack->endPortal("xdg-desktop-portal-gnome"));
   EXPECT_TRUE(viewIsBlank(nullptr, 10000)) << "nothing to show meanwhile";
   // The retry gives the token: the backend the bus starts again shows no dialog.
   EXPECT_TRUE(pointerShows({1100, 200}));
@@ -201,7 +201,7 @@ TEST_F(RealGnome, APortalThatEndsWithItsDialogUpIsAskedAgainAfterTheRetry) {
   ASSERT_NO_FATAL_FAILURE(startAndAnswer(QStringLiteral("wait")));
   const QImage usual = statusStrip();
   const int asked = Stack->sessionsAsked();
-  ASSERT_TRUE(Stack->endPortal());
+  ASSERT_TRUE(Stack->endPortal("xdg-desktop-portal"));
   EXPECT_TRUE(waitUntil([&] { return statusStrip() != usual; })) << "the user hears why";
   // The ended portal's dialog answers no one: the user closes it.
   ASSERT_TRUE(Stack->answerChooser(QStringLiteral("cancel"), 5));

@@ -201,6 +201,11 @@ void ScreenCastSession::onOwnerChanged(const QString& /*service*/, const QString
   if (oldOwner.isEmpty() || done_) return;  // the bus starting the portal for the first call
   qCWarning(lcPortal) << "The desktop portal" << oldOwner
                       << "left the bus: its screen-cast session is over";
+  // Gone with it: nothing to close, and no new portal to start just to hear so.
+  if (!session_.isEmpty())
+    bus_.disconnect(Service, session_, SessionInterface, QStringLiteral("Closed"), this,
+                    SLOT(onClosed()));
+  session_.clear();
   done_ = true;
   emit closed();
 }

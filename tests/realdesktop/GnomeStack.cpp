@@ -206,25 +206,17 @@ std::optional<int> GnomeStack::pidOf(const QByteArray& program) const {
     const int pid = entry.toInt(&number);
     if (!number) continue;
     const QByteArray command = readAll(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (command.split('\0').value(0) != program) continue;
+    if (command.split('\0').value(0) != "/usr/libexec/" + program) continue;
     const QList<QByteArray> env = readAll(QStringLiteral("/proc/%1/environ").arg(pid)).split('\0');
     if (env.contains(runtime)) return pid;
   }
   return std::nullopt;
 }
 
-bool GnomeStack::end(const QByteArray& program) {
+bool GnomeStack::endPortal(const QByteArray& program) {
   const auto pid = pidOf(program);
   if (!pid || ::kill(*pid, SIGTERM) != 0) return false;
   return waitFor([&] { return pidOf(program) != pid; }, 10000);
-}
-
-bool GnomeStack::endPortalBackend() {
-  return end("/usr/libexec/xdg-desktop-portal-gnome");
-}
-
-bool GnomeStack::endPortal() {
-  return end("/usr/libexec/xdg-desktop-portal");
 }
 
 QString GnomeStack::logs() const {
