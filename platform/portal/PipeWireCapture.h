@@ -21,7 +21,8 @@ class PipeWireCapture final {
   };
 
   // A stream that is not streaming this long (its link gone, say, or never made) has stalled:
-  // long enough for a stream to start, or to pass through a pause when its format changes.
+  // long enough for a stream to start, or to pass through a pause when its format changes. With
+  // GNOME's session manager (WirePlumber) killed, a stream of mutter's goes "paused" and stays.
   static constexpr int StallAfterMs = 4000;
 
   // Connects on the `remote`. `ended` runs from the event loop, once, when the remote or any

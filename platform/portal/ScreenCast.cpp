@@ -213,8 +213,9 @@ void ScreenCastSession::onOwnerChanged(const QString& /*service*/, const QString
 void ScreenCastSession::fail(Failure why, const QString& detail) {
   if (done_) return;
   done_ = true;
-  // A portal that cannot choose the sources with the token given (one it does not know how to
-  // read, say) may well choose them with the user.
+  // A portal that cannot choose the sources with the token given may well choose them with the
+  // user. xdg-desktop-portal 1.16 answers the call itself with an error ("Restore token is not a
+  // valid UUID string") where the token is not one.
   if (why == Failure::Failed && step_ == Step::SelectSources && !restoreToken_.isEmpty())
     why = Failure::TokenRejected;
   emit failed(why, detail);
