@@ -26,6 +26,7 @@
 #include "platform/pixels/DeviceScale.h"
 #include "platform/pixels/ScreenSource.h"
 #include "platform/pixels/ViewSurface.h"
+#include "platform/system/IniFile.h"
 #include "platform/system/Log.h"
 #include "settings/Winifile.h"
 
@@ -358,11 +359,24 @@ QByteArray TForm1::ReadKept() {
 }
 
 void TForm1::WriteKept(const QByteArray& value) {
+  if (value.isEmpty()) {
+    ForgetKept();
+    return;
+  }
   MakeSettingsFolder();
   WIniFile ini;
   ini.LastResult =
       ini.WriteParam(IniFileName, QStringLiteral("ScreenCast"), QStringLiteral("RestoreToken"),
                      ptString, &value, ini.FloatValue, ini.IntValue, ini.BoolValue, false);
+}
+
+// Nothing to keep (the desktop would not take what was kept): the line goes from the file.
+void TForm1::ForgetKept() {
+  try {
+    IniFile(IniFileName).removeKey("ScreenCast", "RestoreToken");
+  } catch (const IniError& e) {
+    qCWarning(lcSettings) << "The screen cast's restore token stays in" << IniFileName << e.what();
+  }
 }
 
 // The settings' folder, made on the first save: beside the program only where it could be

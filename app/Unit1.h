@@ -77,6 +77,7 @@ class TForm1 : public TForm {
   void Remember();
   QByteArray ReadKept();
   void WriteKept(const QByteArray& value);
+  void ForgetKept();
   // The monitors changing may leave the window on none of them: it is brought back.
   void FollowMonitors();
   void KeepOnScreen();

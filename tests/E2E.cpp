@@ -172,7 +172,7 @@ QPoint Magnifier::minusButton() {
 
 QImage Magnifier::statusStrip() {
   const QRect v = viewOnScreen();
-  return x->grab(QRect(v.x() - 1 + 8, v.bottom() + 2 + 62, 257, 17));
+  return grabView(QRect(v.x() - 1 + 8, v.bottom() + 2 + 62, 257, 17));
 }
 
 ::testing::AssertionResult Magnifier::waitForTick(QPoint mark) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -50,6 +51,20 @@ TEST(PipeWireCapture, ARemoteThatBreaksEndsTheCast) {
   EXPECT_TRUE(awaitEnd(ended));
   EXPECT_FALSE(capture.pointer());
   EXPECT_FALSE(capture.pictured({0, 0, 10, 10})) << "nothing to show";
+}
+
+TEST(PipeWireCapture, AStreamThatDoesNotStartWithinAFewSecondsIsAStalledCast) {
+  // A remote that never answers: nothing fails, and no stream ever streams.
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  QElapsedTimer waited;
+  waited.start();
+  bool ended = false;
+  PipeWireCapture capture(Descriptor(pair[0]), {{42, {0, 0, 640, 480}}}, [&] { ended = true; });
+  EXPECT_TRUE(awaitEnd(ended));
+  EXPECT_GE(waited.elapsed(), PipeWireCapture::StallAfterMs) << "time enough to start";
+  EXPECT_FALSE(capture.streaming());
+  ::close(pair[1]);
 }
 
 }  // namespace

@@ -178,7 +178,8 @@ TEST_F(PortalOnX, TwoMonitorsSideBySideEachKeepTheSourceWithinItsEdges) {
 }
 
 TEST_F(PortalOnX, TheUsersLeaveIsKeptAndGivenBackNextTime) {
-  startDesktop({.fake = {QStringLiteral("--token"), QStringLiteral("leave-42")}});
+  const QString leave = QStringLiteral("0d9c2e64-7b1a-4f3e-8c5d-00000000002a");
+  startDesktop({.fake = {QStringLiteral("--token"), leave}});
   // The settings file holds more than this program's: it all stays as it was.
   const QByteArray other =
       "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\r\n";
@@ -191,7 +192,7 @@ TEST_F(PortalOnX, TheUsersLeaveIsKeptAndGivenBackNextTime) {
   program = launch();
   ASSERT_TRUE(waitForMagnifier());
   ASSERT_TRUE(pointerShows({300, 300}, expected({300, 300}, {Single})));
-  EXPECT_EQ(stored(), other + "[ScreenCast]\r\nRestoreToken=leave-42\r\n");
+  EXPECT_EQ(stored(), other + "[ScreenCast]\r\nRestoreToken=" + leave.toLatin1() + "\r\n");
   QStringList selects = calls().filter(QStringLiteral("SelectSources"));
   ASSERT_EQ(selects.size(), 1);
   EXPECT_FALSE(selects[0].contains(QStringLiteral("restore_token"))) << "nothing to give back yet";
@@ -206,7 +207,7 @@ TEST_F(PortalOnX, TheUsersLeaveIsKeptAndGivenBackNextTime) {
       << calls().join(" | ").toStdString();
   selects = calls().filter(QStringLiteral("SelectSources"));
   ASSERT_EQ(selects.size(), 2);
-  EXPECT_TRUE(selects[1].contains(QStringLiteral("restore_token=leave-42")))
+  EXPECT_TRUE(selects[1].contains(QStringLiteral("restore_token=") + leave))
       << selects[1].toStdString();
   EXPECT_TRUE(stored().startsWith(other)) << stored().toStdString();
 }

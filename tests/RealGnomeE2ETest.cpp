@@ -86,6 +86,10 @@ class RealGnome : public Magnifier {
     QFile f(iniPath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
+  QByteArray storedToken() const {
+    const QByteArray key = "[ScreenCast]\r\nRestoreToken=", all = stored();
+    return all.contains(key) ? all.mid(all.indexOf(key) + key.size()).split('\r').front() : "";
+  }
 
   // Starts the program and answers the portal's dialog; `asked`, when given, takes the number
   // of sessions asked for before the start that got the dialog.
@@ -138,12 +142,7 @@ TEST_F(RealGnome, TheViewIsPixelExactAroundThePointerAndFollowsIt) {
 TEST_F(RealGnome, TheLeaveIsKeptAndTheSecondStartAsksNoOne) {
   ASSERT_NO_FATAL_FAILURE(startAndShare());
   ASSERT_TRUE(pointerShows({300, 300}));
-  const QByteArray key = "[ScreenCast]\r\nRestoreToken=";
-  const QByteArray all = stored();
-  const qsizetype at = all.indexOf(key);
-  ASSERT_GE(at, 0) << all.toStdString();
-  const QByteArray token = all.mid(at + key.size()).split('\r').front();
-  EXPECT_FALSE(token.isEmpty()) << stored().toStdString();
+  EXPECT_FALSE(storedToken().isEmpty()) << stored().toStdString();
   x->closeWindow(window.id);
   const auto status = program->wait();
   ASSERT_TRUE(status);
@@ -184,9 +183,30 @@ TEST_F(RealGnome, ACastTheCompositorEndsComesBackAfterTheRetry) {
   ASSERT_NO_FATAL_FAILURE(startAndShare());
   ASSERT_TRUE(pointerShows({300, 300}));
   const int asked = Stack->sessionsAsked();
-  ASSERT_TRUE(Stack->endPortalBackend());
+  ASSERT_TRUE(Stack->endPortal("xdg-desktop-portal-gnome"));
   EXPECT_TRUE(viewIsBlank(nullptr, 10000)) << "nothing to show meanwhile";
   // The retry gives the token: the backend the bus starts again shows no dialog.
+  EXPECT_TRUE(pointerShows({1100, 200}));
+  EXPECT_EQ(Stack->sessionsAsked(), asked + 1);
+}
+
+TEST_F(RealGnome, AKeptLeaveThePortalWouldRefuseIsForgottenAndTheDialogAsksAgain) {
+  writeIni(stored() + "[ScreenCast]\r\nRestoreToken=5b2a1f7e-3c4d-4e8f\r\n");  // cut short
+  ASSERT_NO_FATAL_FAILURE(startAndShare());
+  EXPECT_TRUE(pointerShows({300, 300}));
+  EXPECT_EQ(storedToken().size(), 36) << "the new leave in its place: " << stored().toStdString();
+}
+
+TEST_F(RealGnome, APortalThatEndsWithItsDialogUpIsAskedAgainAfterTheRetry) {
+  ASSERT_NO_FATAL_FAILURE(startAndAnswer(QStringLiteral("wait")));
+  const QImage usual = statusStrip();
+  const int asked = Stack->sessionsAsked();
+  ASSERT_TRUE(Stack->endPortal("xdg-desktop-portal"));
+  EXPECT_TRUE(waitUntil([&] { return statusStrip() != usual; })) << "the user hears why";
+  // The ended portal's dialog answers no one: the user closes it.
+  ASSERT_TRUE(Stack->answerChooser(QStringLiteral("cancel"), 5));
+  // The bus starts the portal again for the next session, which asks anew.
+  ASSERT_TRUE(Stack->answerChooser(QStringLiteral("share")));
   EXPECT_TRUE(pointerShows({1100, 200}));
   EXPECT_EQ(Stack->sessionsAsked(), asked + 1);
 }

@@ -18,7 +18,7 @@ struct ServerPixels {
 };
 
 // What a source keeps from one run to the next in the program's settings: the user's permission
-// to share the screen, where the desktop asks for one.
+// to share the screen, where the desktop asks for one. Writing nothing forgets what was kept.
 struct Keeping {
   std::function<QByteArray()> read;
   std::function<void(const QByteArray&)> write;

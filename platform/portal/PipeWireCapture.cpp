@@ -41,6 +41,7 @@ struct PipeWireCapture::Impl {
     FrameFormat format = FrameFormat::BGRx;
     pw_stream* stream = nullptr;
     spa_hook listener{};
+    pw_stream_state state = PW_STREAM_STATE_UNCONNECTED;
     pw_buffer* held = nullptr;  // the latest frame, kept until a newer one comes
     FrameLayout layout;         // where its rows lie, as checked when it came
   };
@@ -54,6 +55,7 @@ struct PipeWireCapture::Impl {
   std::vector<std::unique_ptr<StreamState>> streams;
   std::unique_ptr<QSocketNotifier> notifier;
   QObject context_;  // posts the end from the event loop; goes with this object
+  QTimer stall;      // runs while a stream is not streaming
   std::function<void()> ended;
   std::function<void()> arrived;
   bool endPosted = false;
@@ -86,6 +88,33 @@ struct PipeWireCapture::Impl {
     });
   }
 
+  const StreamState* notStreaming() const {
+    for (const auto& s : streams)
+      if (s->state != PW_STREAM_STATE_STREAMING) return s.get();
+    return nullptr;
+  }
+
+  // A stream left streaming, or has yet to start: unless all stream again within the time, the
+  // cast has stalled. Its last picture is no longer the screen, and a still desktop is all
+  // that silence could otherwise be taken for.
+  void watchStall() {
+    if (!notStreaming()) {
+      stall.stop();
+    } else if (!stall.isActive()) {
+      stall.start(StallAfterMs);
+    }
+  }
+
+  void stalled() {
+    const StreamState* s = notStreaming();
+    if (!s) return;
+    qCWarning(lcPortal).nospace() << "The stream of PipeWire node " << s->node
+                                  << " has not been streaming for " << StallAfterMs << " ms ("
+                                  << pw_stream_state_as_string(s->state)
+                                  << "): the screen cast has stalled";
+    end();
+  }
+
   const StreamState* holding(const Rect& area) const {
     for (const auto& s : streams)
       if (s->place.onDesktop.intersected(area) == area) return s.get();
@@ -109,7 +138,9 @@ struct PipeWireCapture::Impl {
 
   static void onStreamState(void* data, pw_stream_state, pw_stream_state state, const char* error) {
     auto* s = static_cast<StreamState*>(data);
-    if (state != PW_STREAM_STATE_ERROR && state != PW_STREAM_STATE_UNCONNECTED) return;
+    s->state = state;
+    if (state != PW_STREAM_STATE_ERROR && state != PW_STREAM_STATE_UNCONNECTED)
+      return s->owner->watchStall();
     static WarningGate gate;
     if (gate.pass())
       qCWarning(lcPortal) << "The stream of PipeWire node" << s->node
@@ -258,6 +289,9 @@ PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& s
     : d_(std::make_unique<Impl>()) {
   d_->ended = std::move(ended);
   d_->arrived = std::move(arrived);
+  d_->stall.setSingleShot(true);
+  d_->stall.setTimerType(Qt::PreciseTimer);  // a coarse one may end a cast still starting early
+  QObject::connect(&d_->stall, &QTimer::timeout, &d_->context_, [this] { d_->stalled(); });
   pw_init(nullptr, nullptr);
   d_->loop = pw_loop_new(nullptr);
   pw_loop_enter(d_->loop);
@@ -324,6 +358,7 @@ PipeWireCapture::PipeWireCapture(Descriptor remote, const std::vector<Stream>& s
   }
 
   // PipeWire's loop is a descriptor that becomes readable when it has work: Qt's loop runs it.
+  d_->watchStall();
   d_->notifier = std::make_unique<QSocketNotifier>(pw_loop_get_fd(d_->loop), QSocketNotifier::Read);
   QObject::connect(d_->notifier.get(), &QSocketNotifier::activated, &d_->context_,
                    [this] { d_->iterate(); });
@@ -349,6 +384,10 @@ PipeWireCapture::~PipeWireCapture() {
 
 std::optional<QPoint> PipeWireCapture::pointer() const {
   return d_->pointer;
+}
+
+bool PipeWireCapture::streaming() const {
+  return !d_->streams.empty() && !d_->notStreaming();
 }
 
 bool PipeWireCapture::pictured(const Rect& area) const {

@@ -20,9 +20,14 @@ class PipeWireCapture final {
     Rect onDesktop;      // where the portal says its picture lies
   };
 
+  // A stream that is not streaming this long (its link gone, say, or never made) has stalled:
+  // long enough for a stream to start, or to pass through a pause when its format changes. With
+  // GNOME's session manager (WirePlumber) killed, a stream of mutter's goes "paused" and stays.
+  static constexpr int StallAfterMs = 4000;
+
   // Connects on the `remote`. `ended` runs from the event loop, once, when the remote or any
-  // stream stops (the session closed, a monitor unplugged). `arrived` runs from the event loop
-  // after buffers came (a picture, or the pointer alone); with none coming, nothing runs.
+  // stream stops (the session closed, a monitor unplugged) or stalls. `arrived` runs from the event
+  // loop after buffers came (a picture, or the pointer alone); with none coming, nothing runs.
   PipeWireCapture(Descriptor remote, const std::vector<Stream>& streams,
                   std::function<void()> ended, std::function<void()> arrived = {});
   ~PipeWireCapture();
@@ -31,6 +36,8 @@ class PipeWireCapture final {
 
   // The pointer the streams last reported, on the desktop; nothing before the first report.
   std::optional<QPoint> pointer() const;
+  // Whether every stream is streaming: only then can silence mean a still desktop.
+  bool streaming() const;
   // Whether every stream that shows part of `area` holds a picture to show.
   bool pictured(const Rect& area) const;
   // How many buffers were passed over because their picture did not fit their memory.

@@ -33,6 +33,8 @@ const char* const Refused =
     "показ экрана.";
 const char* const Failed = "Рабочий стол не смог начать показ экрана: ";
 const char* const NoPointerYet = "Рабочий стол не сообщает, где указатель";
+const char* const Stopped = "Рабочий стол перестал показывать экран";
+const char* const Interrupted = "Показ экрана прервался";
 
 class PortalSource final : public ScreenSource {
  public:
@@ -104,6 +106,9 @@ class PortalSource final : public ScreenSource {
   void ensureSession() {
     if (session_ || capture_ || refused_) return;
     if (endedAt_ && Clock::now() - *endedAt_ < RetryAfter) return;
+    if (!token_) token_ = keeping_.read ? keeping_.read() : QByteArray();
+    if (!token_->isEmpty() && !portal::isRestoreToken(*token_))
+      dropToken(QStringLiteral("it is not a UUID"));
     session_ = std::make_unique<portal::ScreenCastSession>(QDBusConnection::sessionBus());
     QObject::connect(session_.get(), &portal::ScreenCastSession::started, &context_,
                      [this](const std::vector<portal::CastStream>& streams,
@@ -111,6 +116,14 @@ class PortalSource final : public ScreenSource {
                             const QByteArray& token) { started(streams, remote, token); });
     QObject::connect(session_.get(), &portal::ScreenCastSession::failed, &context_,
                      [this](portal::ScreenCastSession::Failure why, const QString& detail) {
+                       if (why == portal::ScreenCastSession::Failure::TokenRejected) {
+                         dropToken(detail);
+                         later([this] {
+                           session_.reset();
+                           news();  // asked for again at once, and the user chooses
+                         });
+                         return;
+                       }
                        // Final: the user's no is not asked again, not even while the box that
                        // says so is up and the ticks go on under it.
                        refused_ = true;
@@ -123,37 +136,51 @@ class PortalSource final : public ScreenSource {
                        });
                      });
     QObject::connect(session_.get(), &portal::ScreenCastSession::closed, &context_,
-                     [this] { later([this] { end(); }); });
-    session_->start(keeping_.read ? keeping_.read() : QByteArray());
+                     [this] { later([this] { end(Stopped); }); });
+    session_->start(*token_);
+  }
+
+  // A token the portal will not take is forgotten, here and in the settings: the user is asked
+  // once more, and the next start does not fail the same way.
+  void dropToken(const QString& why) {
+    qCWarning(lcPortal) << "The screen cast's restore token is dropped, and the user asked again:"
+                        << why;
+    token_ = QByteArray();
+    if (keeping_.write) keeping_.write({});
   }
 
   void started(const std::vector<portal::CastStream>& streams,
                const QDBusUnixFileDescriptor& remote, const QByteArray& token) {
     // Kept at once: the user's permission is not lost if the program is stopped later.
-    if (!token.isEmpty() && keeping_.write) keeping_.write(token);
+    if (!token.isEmpty()) {
+      token_ = token;
+      if (keeping_.write) keeping_.write(token);
+    }
     Descriptor fd = Descriptor::duplicate(remote.fileDescriptor());
     if (!fd) {
       qCWarning(lcPortal) << "The PipeWire remote could not be kept:"
                           << std::generic_category().message(errno).c_str();
-      later([this] { end(); });
+      later([this] { end(Interrupted); });
       return;
     }
     std::vector<PipeWireCapture::Stream> wanted;
     wanted.reserve(streams.size());
     for (const auto& s : streams) wanted.push_back({s.node, s.onDesktop});
     capture_ = std::make_unique<PipeWireCapture>(
-        std::move(fd), wanted, [this] { later([this] { end(); }); }, [this] { news(); });
+        std::move(fd), wanted, [this] { later([this] { end(Interrupted); }); }, [this] { news(); });
     pointerDue_.start(PointerDueWithin);
     news();
   }
 
-  // The session is over, for whatever reason: the view goes blank, and a later tick asks again.
-  void end() {
+  // The session is over, for whatever reason: the view goes blank, the user hears `why` where
+  // the program goes on, and a later tick asks again.
+  void end(const char* why = nullptr) {
     capture_.reset();
     session_.reset();
     endedAt_ = Clock::now();
     pointerDue_.stop();
     retry_.start(RetryAfter + std::chrono::milliseconds(50));
+    if (why) tell(QString::fromUtf8(why));
     news();
   }
 
@@ -167,6 +194,12 @@ class PortalSource final : public ScreenSource {
   // the magnifier goes on waiting for it.
   void pointerOverdue() {
     if (!capture_ || capture_->pointer()) return;
+    // A cast that does not stream sends nothing at all: not a missing pointer, but a stall,
+    // which ends it.
+    if (!capture_->streaming()) {
+      pointerDue_.start(PointerDueWithin);
+      return;
+    }
     static WarningGate gate;
     if (gate.pass())
       qCWarning(lcPortal) << "The screen cast has sent no pointer position"
@@ -174,7 +207,7 @@ class PortalSource final : public ScreenSource {
                           << "s after it started: the compositor may not have agreed to send "
                              "the pointer with the frames;"
                           << gate.note();
-    if (!told_) tell(QString::fromUtf8(NoPointerYet));
+    tell(QString::fromUtf8(NoPointerYet));
     pointerDue_.start(std::chrono::seconds(10));  // the warning again, at most that often
   }
 
@@ -189,7 +222,7 @@ class PortalSource final : public ScreenSource {
   PortalHooks hooks_;
   Keeping keeping_;
   std::function<void(const QString&)> report_;
-  bool told_ = false;  // the user has been told the pointer is missing
+  bool told_ = false;  // the user has been told why the view cannot follow the pointer
   std::function<void()> wake_;
   bool changed_ = false;
   QTimer pointerDue_;  // while the cast has not sent the pointer: when to tell the user
@@ -198,7 +231,8 @@ class PortalSource final : public ScreenSource {
   std::unique_ptr<portal::ScreenCastSession> session_;
   std::unique_ptr<PipeWireCapture> capture_;
   std::optional<Clock::time_point> endedAt_;
-  bool refused_ = false;  // the portal or the user said no: the program is ending
+  std::optional<QByteArray> token_;  // the user's permission, read from the settings once
+  bool refused_ = false;             // the portal or the user said no: the program is ending
   std::optional<QPoint> last_;
   std::vector<Rect> monitors_;
 };

@@ -8,6 +8,9 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QPoint>
+#include <QRegularExpression>
+
+#include "platform/system/Log.h"
 
 namespace portal {
 
@@ -66,6 +69,12 @@ std::vector<CastStream> streamsOf(const QVariant& v) {
 
 }  // namespace
 
+bool isRestoreToken(const QByteArray& token) {
+  static const QRegularExpression uuid(QStringLiteral(
+      "^[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}$"));
+  return token.size() == 36 && uuid.match(QString::fromLatin1(token)).hasMatch();
+}
+
 std::optional<std::uint32_t> availableCursorModes(const QDBusConnection& bus) {
   QDBusMessage get = QDBusMessage::createMethodCall(
       Service, Path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
@@ -76,7 +85,11 @@ std::optional<std::uint32_t> availableCursorModes(const QDBusConnection& bus) {
   return reply.arguments().front().value<QDBusVariant>().variant().toUInt();
 }
 
-ScreenCastSession::ScreenCastSession(QDBusConnection bus) : bus_(std::move(bus)) {}
+ScreenCastSession::ScreenCastSession(QDBusConnection bus)
+    : bus_(std::move(bus)), portal_(Service, bus_, QDBusServiceWatcher::WatchForOwnerChange) {
+  connect(&portal_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          &ScreenCastSession::onOwnerChanged);
+}
 
 ScreenCastSession::~ScreenCastSession() {
   if (!requestPath_.isEmpty())
@@ -183,9 +196,28 @@ void ScreenCastSession::onClosed() {
   emit closed();
 }
 
+void ScreenCastSession::onOwnerChanged(const QString& /*service*/, const QString& oldOwner,
+                                       const QString& /*newOwner*/) {
+  if (oldOwner.isEmpty() || done_) return;  // the bus starting the portal for the first call
+  qCWarning(lcPortal) << "The desktop portal" << oldOwner
+                      << "left the bus: its screen-cast session is over";
+  // Gone with it: nothing to close, and no new portal to start just to hear so.
+  if (!session_.isEmpty())
+    bus_.disconnect(Service, session_, SessionInterface, QStringLiteral("Closed"), this,
+                    SLOT(onClosed()));
+  session_.clear();
+  done_ = true;
+  emit closed();
+}
+
 void ScreenCastSession::fail(Failure why, const QString& detail) {
   if (done_) return;
   done_ = true;
+  // A portal that cannot choose the sources with the token given may well choose them with the
+  // user. xdg-desktop-portal 1.16 answers the call itself with an error ("Restore token is not a
+  // valid UUID string") where the token is not one.
+  if (why == Failure::Failed && step_ == Step::SelectSources && !restoreToken_.isEmpty())
+    why = Failure::TokenRejected;
   emit failed(why, detail);
 }
 

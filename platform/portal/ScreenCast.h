@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDBusConnection>
+#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
@@ -23,6 +24,10 @@ constexpr std::uint32_t PersistUntilRevoked = 2;
 // ScreenCast on the bus. Asks synchronously, waiting at most a few seconds.
 std::optional<std::uint32_t> availableCursorModes(const QDBusConnection& bus);
 
+// Whether `token` has the form of the restore tokens portals give (a UUID in its usual text).
+// Anything else in the settings file was not written by a portal, and a portal refuses it.
+bool isRestoreToken(const QByteArray& token);
+
 struct CastStream {
   std::uint32_t node;
   Rect onDesktop;
@@ -35,8 +40,9 @@ class ScreenCastSession final : public QObject {
 
  public:
   enum class Failure {
-    Refused,  // the user said no, or closed the portal's dialog
-    Failed,   // the portal could not
+    Refused,        // the user said no, or closed the portal's dialog
+    Failed,         // the portal could not
+    TokenRejected,  // the portal would not take the restore token: ask without it
   };
 
   explicit ScreenCastSession(QDBusConnection bus);
@@ -52,12 +58,13 @@ class ScreenCastSession final : public QObject {
   void started(std::vector<portal::CastStream> streams, QDBusUnixFileDescriptor pipeWire,
                QByteArray restoreToken);
   void failed(portal::ScreenCastSession::Failure why, QString detail);
-  // The portal or the compositor ended the session.
+  // The portal or the compositor ended the session, or the portal left the bus.
   void closed();
 
  private slots:
   void onResponse(uint code, const QVariantMap& results);
   void onClosed();
+  void onOwnerChanged(const QString& service, const QString& oldOwner, const QString& newOwner);
 
  private:
   enum class Step { None, CreateSession, SelectSources, Start, Running };
@@ -66,6 +73,9 @@ class ScreenCastSession final : public QObject {
   void fail(Failure why, const QString& detail);
 
   QDBusConnection bus_;
+  // A portal that left the bus (ended, crashed) answers no request and ends no session: the
+  // session is over then, and the bus starts a new portal for the next one.
+  QDBusServiceWatcher portal_;
   Step step_ = Step::None;
   QString requestPath_;
   QString session_;

@@ -215,6 +215,19 @@ void IniFile::writeString(const QByteArray& section, const QByteArray& key,
     lines_.append('[' + section + "]\r\n");
     lines_.append(key + '=' + value + "\r\n");
   }
+  saveOrRestore(std::move(before));
+}
+
+void IniFile::removeKey(const QByteArray& section, const QByteArray& key) {
+  const Found f = find(section, key);
+  if (f.key < 0) return;
+  QList<QByteArray> before;
+  if (!holding_) before = lines_;
+  lines_.removeAt(f.key);
+  saveOrRestore(std::move(before));
+}
+
+void IniFile::saveOrRestore(QList<QByteArray> before) {
   if (holding_) return;
   try {
     save();

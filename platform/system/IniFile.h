@@ -43,6 +43,8 @@ class IniFile {
   void writeInteger(const QByteArray& section, const QByteArray& key, int value);
   void writeBool(const QByteArray& section, const QByteArray& key, bool value);
   void writeFloat(const QByteArray& section, const QByteArray& key, double value);
+  // Removes the key's line, where there is one; throws IniError as a write does.
+  void removeKey(const QByteArray& section, const QByteArray& key);
 
   // From here on writes change the lines held in memory only, and commit() replaces the file
   // once with all of them: exactly the bytes the same writes one by one would have left, but
@@ -62,6 +64,8 @@ class IniFile {
   Found find(const QByteArray& section, const QByteArray& key) const;
   std::optional<QByteArray> value(const QByteArray& section, const QByteArray& key) const;
   void save() const;
+  // Saves the lines, unless writes are held; a save that fails puts `before` back.
+  void saveOrRestore(QList<QByteArray> before);
 
   QString fileName_;
   FileCalls& calls_;

@@ -564,7 +564,7 @@ int main(int argc, char** argv) {
   }
   FakeScreenCast portal(*producer, value("--cursor-modes", QStringLiteral("7")).toUInt(),
                         args.contains(QStringLiteral("--refuse")),
-                        value("--token", QStringLiteral("token-1")));
+                        value("--token", QStringLiteral("5b2a1f7e-3c4d-4e8f-9a0b-1c2d3e4f5a6b")));
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||

@@ -1,6 +1,7 @@
 // Answers the GNOME portal's screen-cast chooser as a user would, through the accessibility bus
 // (AT-SPI): "share" ticks "Remember this selection", selects every monitor row, waits until the
-// Share button can be pressed and presses it; "cancel" presses Cancel; "dump" prints what the
+// Share button can be pressed and presses it; "cancel" presses Cancel; "wait" only waits for the
+// dialog; "dump" prints what the
 // accessibility bus shows. Waits up to the seconds given for the dialog. Exit status 0 when done, 1
 // when no dialog came.
 //
@@ -177,6 +178,7 @@ int main(int argc, char** argv) {
     for (const auto& app : applications()) {
       Ref<AtspiAccessible> target = button(app.p, label);
       if (!target) continue;
+      if (mode == "wait") return 0;
       if (mode == "share" && !has(target.p, ATSPI_STATE_SENSITIVE)) {
         remember(app.p);
         selectAll(app.p);

@@ -198,7 +198,7 @@ int GnomeStack::sessionsAsked() const {
       readAll(folder_.filePath(QStringLiteral("log/sessions"))).count("member=CreateSession"));
 }
 
-std::optional<int> GnomeStack::backendPid() const {
+std::optional<int> GnomeStack::pidOf(const QByteArray& program) const {
   // Known by its program and the mark every process of this stack carries.
   const QByteArray runtime = "VENDREL_GNOME_STACK=" + QFile::encodeName(folder_.path());
   for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
@@ -206,17 +206,17 @@ std::optional<int> GnomeStack::backendPid() const {
     const int pid = entry.toInt(&number);
     if (!number) continue;
     const QByteArray command = readAll(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!command.startsWith("/usr/libexec/xdg-desktop-portal-gnome")) continue;
+    if (command.split('\0').value(0) != "/usr/libexec/" + program) continue;
     const QList<QByteArray> env = readAll(QStringLiteral("/proc/%1/environ").arg(pid)).split('\0');
     if (env.contains(runtime)) return pid;
   }
   return std::nullopt;
 }
 
-bool GnomeStack::endPortalBackend() {
-  const auto pid = backendPid();
+bool GnomeStack::endPortal(const QByteArray& program) {
+  const auto pid = pidOf(program);
   if (!pid || ::kill(*pid, SIGTERM) != 0) return false;
-  return waitFor([&] { return backendPid() != pid; }, 10000);
+  return waitFor([&] { return pidOf(program) != pid; }, 10000);
 }
 
 QString GnomeStack::logs() const {

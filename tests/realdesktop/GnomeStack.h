@@ -46,12 +46,13 @@ class GnomeStack {
   int backendCallsFailed() const;
   // How many screen-cast sessions programs have asked the portal for so far.
   int sessionsAsked() const;
-  // Ends the portal's GNOME backend, as a crash would: the compositor ends its casts.
-  bool endPortalBackend();
+  // Ends the portal ("xdg-desktop-portal") or its GNOME backend ("xdg-desktop-portal-gnome"), as
+  // a crash would; the bus starts it again when asked. The compositor ends the backend's casts.
+  bool endPortal(const QByteArray& program);
   QString logs() const;
 
  private:
-  std::optional<int> backendPid() const;
+  std::optional<int> pidOf(const QByteArray& program) const;
   bool waitFor(const std::function<bool()>& condition, int ms);
 
   QTemporaryDir folder_;
