@@ -67,6 +67,7 @@ X11Display::X11Display() {
         c, xcb_render_query_version(c, XCB_RENDER_MAJOR_VERSION, XCB_RENDER_MINOR_VERSION),
         nullptr));
     facts_.render = version && (version->major_version > 0 || version->minor_version >= 6);
+    facts_.blend = version && (version->major_version > 0 || version->minor_version >= 11);
   }
 }
 

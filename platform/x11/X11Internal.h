@@ -139,6 +139,7 @@ struct Display {
   xcb_screen_t* screen = nullptr;
   bool shm = false;     // MIT-SHM usable
   bool render = false;  // RENDER 0.6 or later: transforms and filters
+  bool blend = false;   // RENDER 0.11 or later: the blend modes (difference) too
 };
 
 struct Disconnect {

@@ -71,12 +71,13 @@ xcb_render_color_t renderColour(const QColor& c) {
 }
 
 // A picture of the screen (the root window) that sees the windows on it, sampled
-// nearest-neighbour.
+// nearest-neighbour, or bilinear for a smooth view.
 struct RootPicture {
   xcb_connection_t* c = nullptr;
   xcb_drawable_t drawable = 0;
   xcb_render_picture_t id = 0;
   xcb_render_transform_t transform{};
+  bool smooth = false;
   ~RootPicture() {
     xcb_render_free_picture(c, id);
     xcb_flush(c);
@@ -93,17 +94,45 @@ struct PictureFormats {
   }
 };
 
+// A pixmap of the view's depth and a picture of it, where a drawing is made whole before it
+// reaches the window (or the clipboard).
+struct Offscreen {
+  xcb_connection_t* c = nullptr;
+  xcb_pixmap_t pixmap = 0;
+  xcb_render_picture_t picture = 0;
+  QSize size;
+  Offscreen(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
+            xcb_render_pictformat_t format, QSize s)
+      : c(connection), size(s) {
+    pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, depth, pixmap, window, static_cast<std::uint16_t>(s.width()),
+                      static_cast<std::uint16_t>(s.height()));
+    picture = xcb_generate_id(c);
+    xcb_render_create_picture(c, picture, pixmap, format, 0, nullptr);
+  }
+  ~Offscreen() {
+    xcb_render_free_picture(c, picture);
+    xcb_free_pixmap(c, pixmap);
+  }
+  Offscreen(const Offscreen&) = delete;
+  Offscreen& operator=(const Offscreen&) = delete;
+};
+
 // Draws on the view's window with RENDER.
 class RenderPainter final : public View::Painter {
  public:
   RenderPainter(const Display& d, xcb_window_t window, xcb_render_pictformat_t format,
                 std::shared_ptr<RootPicture> root)
-      : c_(d.connection), window_(window), root_(std::move(root)) {
+      : c_(d.connection), window_(window), format_(format), root_(std::move(root)) {
     keepContentsOnExpose(c_, window);
     picture_ = xcb_generate_id(c_);
     xcb_render_create_picture(c_, picture_, window, format, 0, nullptr);
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr));
+    depth_ = geometry ? geometry->depth : d.screen->root_depth;
   }
   ~RenderPainter() override {
+    offscreen_.reset();
     xcb_render_free_picture(c_, picture_);
     xcb_flush(c_);
   }
@@ -115,16 +144,19 @@ class RenderPainter final : public View::Painter {
     return c == c_ && window == window_;
   }
 
-  // Whether its last drawing was `source` copied into `dest`.
-  bool shows(const Rect& source, const Rect& dest) const {
-    return last_ == Last::Copy && source == source_ && dest == dest_;
+  // Whether its last drawing was `source` copied into `dest` in `mode`.
+  bool shows(const Rect& source, const Rect& dest, const ViewMode& mode) const {
+    return last_ == Last::Copy && source == source_ && dest == dest_ && mode == mode_;
   }
 
-  void composite(std::shared_ptr<RootPicture> root, const Rect& source, const Rect& dest) {
+  void composite(std::shared_ptr<RootPicture> root, const Rect& source, const Rect& dest,
+                 const ViewMode& mode) {
     root_ = std::move(root);
     last_ = Last::Copy;
+    copied_ = true;
     source_ = source;
     dest_ = dest;
+    mode_ = mode;
     draw();
   }
 
@@ -140,131 +172,124 @@ class RenderPainter final : public View::Painter {
 
   void redraw() override { draw(); }
 
+  // The last copy made again, off the screen, and read back.
+  QImage picture() override {
+    if (!copied_ || dest_.isEmpty()) return {};
+    render(offscreen().picture, 0, 0);
+    Reply<xcb_get_image_reply_t> image(
+        xcb_get_image_reply(c_,
+                            xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, offscreen_->pixmap, 0, 0,
+                                          static_cast<std::uint16_t>(dest_.width()),
+                                          static_cast<std::uint16_t>(dest_.height()), ~0u),
+                            nullptr));
+    const int w = dest_.width(), h = dest_.height();
+    if (!image || xcb_get_image_data_length(image.get()) != w * h * 4)
+      throw std::runtime_error("the view's picture cannot be read back");
+    QImage out(w, h, QImage::Format_RGB32);
+    const auto* in = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
+    for (int y = 0; y < h; ++y) {
+      auto* line = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+      for (int x = 0; x < w; ++x) line[x] = in[y * w + x] | 0xff000000u;
+    }
+    return out;
+  }
+
  private:
   enum class Last { Nothing, Copy, Fill };
+
+  Offscreen& offscreen() {
+    const QSize size(dest_.width(), dest_.height());
+    if (!offscreen_ || offscreen_->size != size)
+      offscreen_ = std::make_unique<Offscreen>(c_, window_, depth_, format_, size);
+    return *offscreen_;
+  }
 
   void draw() {
     if (last_ == Last::Fill) {
       const xcb_rectangle_t all = wholeView(fillSize_);
       xcb_render_fill_rectangles(c_, XCB_RENDER_PICT_OP_SRC, picture_, colour_, 1, &all);
     } else if (last_ == Last::Copy && !dest_.isEmpty()) {
-      const int sw = std::max(source_.width(), 1), sh = std::max(source_.height(), 1);
-      xcb_render_transform_t t{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};
-      std::int16_t sx = 0, sy = 0;
-      if (sw == dest_.width() && sh == dest_.height()) {
-        // One to one: no transform at all, so the server takes its plain copy.
-        sx = static_cast<std::int16_t>(source_.left);
-        sy = static_cast<std::int16_t>(source_.top);
+      if (mode_.colours == Colours::Inverted) {
+        // Made whole off the screen first: the window never shows the colours uninverted.
+        render(offscreen().picture, 0, 0);
+        xcb_render_composite(
+            c_, XCB_RENDER_PICT_OP_SRC, offscreen_->picture, XCB_RENDER_PICTURE_NONE, picture_, 0,
+            0, 0, 0, static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
+            static_cast<std::uint16_t>(dest_.width()), static_cast<std::uint16_t>(dest_.height()));
       } else {
-        // The transform takes a view pixel's centre to the source: each view pixel samples one
-        // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
-        // samples a hair below the point: one unit of 16.16 makes up for it.)
-        t = {scale(sw, dest_.width()),
-             0,
-             fixed(source_.left) + 1,
-             0,
-             scale(sh, dest_.height()),
-             fixed(source_.top) + 1,
-             0,
-             0,
-             fixed(1)};
+        render(picture_, dest_.left, dest_.top);
       }
-      if (std::memcmp(&t, &root_->transform, sizeof t) != 0) {
-        xcb_render_set_picture_transform(c_, root_->id, t);
-        root_->transform = t;
-      }
-      xcb_render_composite(
-          c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE, picture_, sx, sy, 0, 0,
-          static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
-          static_cast<std::uint16_t>(dest_.width()), static_cast<std::uint16_t>(dest_.height()));
     }
     xcb_flush(c_);
   }
 
+  // The copy of `source_` in `mode_`, into `target` at (x, y).
+  void render(xcb_render_picture_t target, int x, int y) {
+    const int sw = std::max(source_.width(), 1), sh = std::max(source_.height(), 1);
+    xcb_render_transform_t t{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};
+    std::int16_t sx = 0, sy = 0;
+    if (sw == dest_.width() && sh == dest_.height()) {
+      // One to one: no transform at all, so the server takes its plain copy.
+      sx = static_cast<std::int16_t>(source_.left);
+      sy = static_cast<std::int16_t>(source_.top);
+    } else {
+      // The transform takes a view pixel's centre to the source: each view pixel samples one
+      // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
+      // samples a hair below the point: one unit of 16.16 makes up for it; the bilinear
+      // filter mixes the pixels around the point itself, and needs none.)
+      const int hair = mode_.smooth ? 0 : 1;
+      t = {scale(sw, dest_.width()),
+           0,
+           fixed(source_.left) + hair,
+           0,
+           scale(sh, dest_.height()),
+           fixed(source_.top) + hair,
+           0,
+           0,
+           fixed(1)};
+    }
+    if (std::memcmp(&t, &root_->transform, sizeof t) != 0) {
+      xcb_render_set_picture_transform(c_, root_->id, t);
+      root_->transform = t;
+    }
+    if (root_->smooth != mode_.smooth) {
+      // The screen's edge repeats for the bilinear filter, rather than mixing in the nothing
+      // beyond it.
+      static const char nearest[] = "nearest", bilinear[] = "bilinear";
+      const char* filter = mode_.smooth ? bilinear : nearest;
+      xcb_render_set_picture_filter(c_, root_->id, static_cast<std::uint16_t>(std::strlen(filter)),
+                                    filter, 0, nullptr);
+      const std::uint32_t repeat = mode_.smooth ? XCB_RENDER_REPEAT_PAD : XCB_RENDER_REPEAT_NONE;
+      xcb_render_change_picture(c_, root_->id, XCB_RENDER_CP_REPEAT, &repeat);
+      root_->smooth = mode_.smooth;
+    }
+    xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE, target, sx,
+                         sy, 0, 0, static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                         static_cast<std::uint16_t>(dest_.width()),
+                         static_cast<std::uint16_t>(dest_.height()));
+    if (mode_.colours == Colours::Inverted) {
+      // 255 - c in each channel: the difference with white.
+      const xcb_rectangle_t copied{static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                                   static_cast<std::uint16_t>(dest_.width()),
+                                   static_cast<std::uint16_t>(dest_.height())};
+      xcb_render_fill_rectangles(c_, XCB_RENDER_PICT_OP_DIFFERENCE, target,
+                                 {0xffff, 0xffff, 0xffff, 0xffff}, 1, &copied);
+    }
+  }
+
   xcb_connection_t* c_;
   xcb_window_t window_;
+  xcb_render_pictformat_t format_;
+  std::uint8_t depth_ = 0;
   std::shared_ptr<RootPicture> root_;
   xcb_render_picture_t picture_ = 0;
+  std::unique_ptr<Offscreen> offscreen_;
   Last last_ = Last::Nothing;
+  bool copied_ = false;  // a copy was made, which picture() makes again
   Rect source_, dest_;
+  ViewMode mode_;
   xcb_render_color_t colour_{};
   QSize fillSize_;
-};
-
-// Enlarges on the server with RENDER, from the pixels the server holds: none cross to the
-// program.
-class RenderSurface final : public ViewSurface {
- public:
-  explicit RenderSurface(std::shared_ptr<X11Display> owner)
-      : owner_(std::move(owner)), display_(owner_->facts()) {
-    xcb_connection_t* c = display_.connection;
-    Reply<xcb_render_query_pict_formats_reply_t> reply(
-        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
-    if (!reply) throw std::runtime_error("RENDER has no picture formats");
-    for (auto s = xcb_render_query_pict_formats_screens_iterator(reply.get()); s.rem;
-         xcb_render_pictscreen_next(&s))
-      for (auto dp = xcb_render_pictscreen_depths_iterator(s.data); dp.rem;
-           xcb_render_pictdepth_next(&dp))
-        for (auto v = xcb_render_pictdepth_visuals_iterator(dp.data); v.rem;
-             xcb_render_pictvisual_next(&v))
-          formats_.visuals.emplace_back(v.data->visual, v.data->format);
-  }
-
-  void bind() override { requireConnection(display_.connection); }
-
- protected:
-  bool shows(View& view, const Rect& source, const Rect& dest) override {
-    return painterFor(view).shows(source, dest);
-  }
-
-  void draw(ScreenSource& screen, const Rect& source, const Rect& /*area*/, View& view,
-            const Rect& dest) override {
-    const ServerPixels pixels = screen.onServer();
-    if (pixels.server != owner_.get() || !pixels.drawable)
-      throw std::runtime_error("the screen's pixels are not on this X server");
-    painterFor(view).composite(pictureOf(pixels.drawable), source, dest);
-  }
-
- private:
-  xcb_render_pictformat_t formatOf(xcb_window_t window, const char* what) {
-    xcb_connection_t* c = display_.connection;
-    Reply<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-    if (!attributes) throw std::runtime_error(std::string(what) + " has no window");
-    const xcb_render_pictformat_t format = formats_.forVisual(attributes->visual);
-    if (!format) throw std::runtime_error(std::string("no RENDER format for ") + what);
-    return format;
-  }
-
-  // A picture of the screen's drawable that sees the windows on it, sampled nearest-neighbour;
-  // made once.
-  std::shared_ptr<RootPicture> pictureOf(xcb_drawable_t drawable) {
-    if (root_ && root_->drawable == drawable) return root_;
-    xcb_connection_t* c = display_.connection;
-    auto root = std::make_shared<RootPicture>();
-    root->c = c;
-    root->drawable = drawable;
-    root->id = xcb_generate_id(c);
-    root->transform = {fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};  // as RENDER starts
-    const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
-    xcb_render_create_picture(c, root->id, drawable, formatOf(drawable, "the screen"),
-                              XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
-    static const char nearest[] = "nearest";
-    xcb_render_set_picture_filter(c, root->id, sizeof nearest - 1, nearest, 0, nullptr);
-    root_ = std::move(root);
-    return root_;
-  }
-
-  RenderPainter& painterFor(View& view) {
-    return painterOn<RenderPainter>(view, display_.connection, [this](xcb_window_t window) {
-      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
-    });
-  }
-
-  std::shared_ptr<X11Display> owner_;
-  Display display_;
-  PictureFormats formats_;
-  std::shared_ptr<RootPicture> root_;
 };
 
 // ---- Client side: pixels in memory, enlarged here and put on the view ----------------------
@@ -322,16 +347,17 @@ class ImagePainter final : public View::Painter {
     return image_;
   }
 
-  // Whether its last drawing was `source` enlarged into `dest`.
-  bool shows(const Rect& source, const Rect& dest) const {
-    return put_ && !filled_ && source == source_ && dest == dest_;
+  // Whether its last drawing was `source` enlarged into `dest` in `mode`.
+  bool shows(const Rect& source, const Rect& dest, const ViewMode& mode) const {
+    return put_ && !filled_ && source == source_ && dest == dest_ && mode == mode_;
   }
 
-  void put(const Rect& source, const Rect& dest) {
+  void put(const Rect& source, const Rect& dest, const ViewMode& mode) {
     filled_ = false;
     put_ = true;
     source_ = source;
     dest_ = dest;
+    mode_ = mode;
     draw();
   }
 
@@ -345,6 +371,9 @@ class ImagePainter final : public View::Painter {
   }
 
   void redraw() override { draw(); }
+
+  // A fill leaves the image as it was.
+  QImage picture() override { return put_ ? image_.copy() : QImage(); }
 
  private:
   void draw() {
@@ -382,6 +411,7 @@ class ImagePainter final : public View::Painter {
   bool filled_ = false;
   bool put_ = false;
   Rect source_, dest_;
+  ViewMode mode_;
   std::uint32_t colour_ = 0;
   QSize fillSize_;
 };
@@ -390,20 +420,22 @@ class ImagePainter final : public View::Painter {
 // where the server has it.
 class ImageSurface final : public PixelSurface {
  public:
-  explicit ImageSurface(std::shared_ptr<X11Display> owner)
-      : owner_(std::move(owner)), display_(owner_->facts()) {}
+  explicit ImageSurface(const std::shared_ptr<X11Display>& owner)
+      : owner_(owner), display_(owner_->facts()) {}
 
   void bind() override { requireConnection(display_.connection); }
 
- protected:
-  bool shows(View& view, const Rect& source, const Rect& dest) override {
-    return painterFor(view).shows(source, dest);
+  // Public here: the RENDER surface hands it what the server cannot do.
+  bool shows(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    return painterFor(view).shows(source, dest, mode);
   }
+  using PixelSurface::draw;
 
+ protected:
   QImage& target(View& view) override { return painterFor(view).image(view.deviceSize()); }
 
-  void present(View& view, const Rect& source, const Rect& dest) override {
-    painterFor(view).put(source, dest);
+  void present(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    painterFor(view).put(source, dest, mode);
   }
 
  private:
@@ -417,12 +449,99 @@ class ImageSurface final : public PixelSurface {
   Display display_;
 };
 
+// Enlarges on the server with RENDER, from the pixels the server holds: none cross to the
+// program. What RENDER cannot do (the greys; the inverse where the server has no blend modes)
+// is done on this side.
+class RenderSurface final : public ViewSurface {
+ public:
+  explicit RenderSurface(const std::shared_ptr<X11Display>& owner)
+      : owner_(owner), display_(owner_->facts()), clientSide_(owner) {
+    xcb_connection_t* c = display_.connection;
+    Reply<xcb_render_query_pict_formats_reply_t> reply(
+        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
+    if (!reply) throw std::runtime_error("RENDER has no picture formats");
+    for (auto s = xcb_render_query_pict_formats_screens_iterator(reply.get()); s.rem;
+         xcb_render_pictscreen_next(&s))
+      for (auto dp = xcb_render_pictscreen_depths_iterator(s.data); dp.rem;
+           xcb_render_pictdepth_next(&dp))
+        for (auto v = xcb_render_pictdepth_visuals_iterator(dp.data); v.rem;
+             xcb_render_pictvisual_next(&v))
+          formats_.visuals.emplace_back(v.data->visual, v.data->format);
+  }
+
+  void bind() override { requireConnection(display_.connection); }
+
+ protected:
+  bool shows(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    if (!onServer(mode)) return clientSide_.shows(view, source, dest, mode);
+    return painterFor(view).shows(source, dest, mode);
+  }
+
+  void draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
+            const Rect& dest, const ViewMode& mode) override {
+    if (!onServer(mode)) {
+      clientSide_.draw(screen, source, area, view, dest, mode);
+      return;
+    }
+    const ServerPixels pixels = screen.onServer();
+    if (pixels.server != owner_.get() || !pixels.drawable)
+      throw std::runtime_error("the screen's pixels are not on this X server");
+    painterFor(view).composite(pictureOf(pixels.drawable), source, dest, mode);
+  }
+
+ private:
+  bool onServer(const ViewMode& mode) const {
+    return mode.colours == Colours::Normal || (mode.colours == Colours::Inverted && display_.blend);
+  }
+
+  xcb_render_pictformat_t formatOf(xcb_window_t window, const char* what) {
+    xcb_connection_t* c = display_.connection;
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+    if (!attributes) throw std::runtime_error(std::string(what) + " has no window");
+    const xcb_render_pictformat_t format = formats_.forVisual(attributes->visual);
+    if (!format) throw std::runtime_error(std::string("no RENDER format for ") + what);
+    return format;
+  }
+
+  // A picture of the screen's drawable that sees the windows on it, sampled nearest-neighbour;
+  // made once.
+  std::shared_ptr<RootPicture> pictureOf(xcb_drawable_t drawable) {
+    if (root_ && root_->drawable == drawable) return root_;
+    xcb_connection_t* c = display_.connection;
+    auto root = std::make_shared<RootPicture>();
+    root->c = c;
+    root->drawable = drawable;
+    root->id = xcb_generate_id(c);
+    root->transform = {fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};  // as RENDER starts
+    const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
+    xcb_render_create_picture(c, root->id, drawable, formatOf(drawable, "the screen"),
+                              XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
+    static const char nearest[] = "nearest";
+    xcb_render_set_picture_filter(c, root->id, sizeof nearest - 1, nearest, 0, nullptr);
+    root_ = std::move(root);
+    return root_;
+  }
+
+  RenderPainter& painterFor(View& view) {
+    return painterOn<RenderPainter>(view, display_.connection, [this](xcb_window_t window) {
+      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
+    });
+  }
+
+  std::shared_ptr<X11Display> owner_;
+  Display display_;
+  PictureFormats formats_;
+  std::shared_ptr<RootPicture> root_;
+  ImageSurface clientSide_;
+};
+
 }  // namespace
 }  // namespace x11
 
 std::unique_ptr<ViewSurface> createX11Surface(std::shared_ptr<X11Display> display,
                                               Drawing drawing) {
   if (drawing == Drawing::Fastest && display->facts().render)
-    return std::make_unique<x11::RenderSurface>(std::move(display));
-  return std::make_unique<x11::ImageSurface>(std::move(display));
+    return std::make_unique<x11::RenderSurface>(display);
+  return std::make_unique<x11::ImageSurface>(display);
 }
