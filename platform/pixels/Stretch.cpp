@@ -28,6 +28,15 @@ inline std::uint32_t mix(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
   return (rb & 0xff00ffu) | (g & 0x00ff00u);
 }
 
+// Two rows mixed byte by byte, as mix() does: in 16 bits, which the compiler vectorises.
+void mixRows(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b,
+             std::uint8_t* __restrict out, std::size_t bytes, std::uint16_t w) {
+  const auto keep = static_cast<std::uint16_t>(256 - w);
+  for (std::size_t i = 0; i < bytes; ++i)
+    out[i] =
+        static_cast<std::uint8_t>(static_cast<std::uint16_t>(a[i] * keep + b[i] * w + 128) >> 8);
+}
+
 using RowFunction = void (*)(const std::uint32_t*, std::uint32_t*, int);
 constexpr RowFunction Replicators[] = {nullptr,      copyRow,      replicate<2>, replicate<3>,
                                        replicate<4>, replicate<5>, replicate<6>, replicate<7>,
@@ -156,7 +165,8 @@ void Stretcher::smooth(const CapturedPixels& pixels, const Rect& source, QImage&
     const Tap* tap = columnTaps_.data() + (clip.left - dest.left);
     for (std::size_t x = 0; x < width; ++x)
       mixed_[s][x] =
-          mix(in[tap[x].first], in[tap[x].second], static_cast<std::uint32_t>(tap[x].weight));
+          mix(in[tap[x].first], in[tap[x].second], static_cast<std::uint32_t>(tap[x].weight)) |
+          Opaque;
     mixedRow[s] = row;
     return mixed_[s].data();
   };
@@ -164,9 +174,9 @@ void Stretcher::smooth(const CapturedPixels& pixels, const Rect& source, QImage&
     const Tap& tap = rowTaps_[static_cast<std::size_t>(y - dest.top)];
     const std::uint32_t* upper = across(tap.first, tap.second);
     const std::uint32_t* lower = across(tap.second, tap.first);
-    auto* out = reinterpret_cast<std::uint32_t*>(image.scanLine(y)) + clip.left;
-    const auto w = static_cast<std::uint32_t>(tap.weight);
-    for (std::size_t x = 0; x < width; ++x) out[x] = mix(upper[x], lower[x], w) | Opaque;
+    mixRows(reinterpret_cast<const std::uint8_t*>(upper),
+            reinterpret_cast<const std::uint8_t*>(lower), image.scanLine(y) + clip.left * 4,
+            width * 4, static_cast<std::uint16_t>(tap.weight));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/pixels/Rect.h"
@@ -139,12 +140,17 @@ struct Display {
   xcb_screen_t* screen = nullptr;
   bool shm = false;     // MIT-SHM usable
   bool render = false;  // RENDER 0.6 or later: transforms and filters
-  bool blend = false;   // RENDER 0.11 or later: the blend modes (difference) too
 };
 
 struct Disconnect {
   void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
 };
+using Connection = std::unique_ptr<xcb_connection_t, Disconnect>;
+
+// A connection to the display DISPLAY names, and the screen it names there (":0.1" is the
+// second): every connection of the program works on that one screen. Throws
+// std::runtime_error when the display cannot be opened.
+std::pair<Connection, xcb_screen_t*> connectToDisplay();
 
 }  // namespace x11
 
@@ -160,6 +166,6 @@ class X11Display {
  private:
   int pixelBits(int depth) const;
 
-  std::unique_ptr<xcb_connection_t, x11::Disconnect> connection_;
+  x11::Connection connection_;
   x11::Display facts_;
 };
