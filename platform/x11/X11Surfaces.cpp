@@ -129,7 +129,8 @@ void putPixels(xcb_connection_t* c, xcb_drawable_t drawable, xcb_gcontext_t gc, 
     if (stride != w) {  // the rows made contiguous
       rows.resize(static_cast<std::size_t>(n) * w);
       for (int r = 0; r < n; ++r)
-        std::memcpy(rows.data() + static_cast<std::ptrdiff_t>(r) * w, from + r * stride,
+        std::memcpy(rows.data() + static_cast<std::ptrdiff_t>(r) * w,
+                    from + static_cast<std::ptrdiff_t>(r) * stride,
                     static_cast<std::size_t>(w) * 4);
       from = rows.data();
     }
@@ -397,6 +398,92 @@ class RenderPainter final : public View::Painter {
   QSize fillSize_;
 };
 
+// Enlarges on the server with RENDER, from the pixels the server holds: none cross to the
+// program but the source's, for the greys the server cannot make.
+class RenderSurface final : public ViewSurface {
+ public:
+  explicit RenderSurface(std::shared_ptr<X11Display> owner)
+      : owner_(std::move(owner)), display_(owner_->facts()) {
+    xcb_connection_t* c = display_.connection;
+    Reply<xcb_render_query_pict_formats_reply_t> reply(
+        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
+    if (!reply) throw std::runtime_error("RENDER has no picture formats");
+    for (auto s = xcb_render_query_pict_formats_screens_iterator(reply.get()); s.rem;
+         xcb_render_pictscreen_next(&s))
+      for (auto dp = xcb_render_pictscreen_depths_iterator(s.data); dp.rem;
+           xcb_render_pictdepth_next(&dp))
+        for (auto v = xcb_render_pictdepth_visuals_iterator(dp.data); v.rem;
+             xcb_render_pictvisual_next(&v))
+          formats_.visuals.emplace_back(v.data->visual, v.data->format);
+  }
+
+  void bind() override { requireConnection(display_.connection); }
+
+ protected:
+  bool shows(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    return painterFor(view).shows(source, dest, mode);
+  }
+
+  void draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
+            const Rect& dest, const ViewMode& mode) override {
+    const ServerPixels pixels = screen.onServer();
+    if (pixels.server != owner_.get() || !pixels.drawable)
+      throw std::runtime_error("the screen's pixels are not on this X server");
+    std::shared_ptr<RootPicture> root = pictureOf(pixels.drawable);
+    if (mode.colours != Colours::Grey && mode.colours != Colours::InvertedGrey) {
+      painterFor(view).composite(std::move(root), source, dest, mode, nullptr);
+      return;
+    }
+    // Only the source's pixels cross to the program and back, made grey on the way.
+    const CapturedPixels greys =
+        recoloured(area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area),
+                   mode.colours, greys_);
+    painterFor(view).composite(std::move(root), source, dest, mode, &greys);
+  }
+
+ private:
+  xcb_render_pictformat_t formatOf(xcb_window_t window, const char* what) {
+    xcb_connection_t* c = display_.connection;
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+    if (!attributes) throw std::runtime_error(std::string(what) + " has no window");
+    const xcb_render_pictformat_t format = formats_.forVisual(attributes->visual);
+    if (!format) throw std::runtime_error(std::string("no RENDER format for ") + what);
+    return format;
+  }
+
+  // A picture of the screen's drawable that sees the windows on it, sampled nearest-neighbour;
+  // made once.
+  std::shared_ptr<RootPicture> pictureOf(xcb_drawable_t drawable) {
+    if (root_ && root_->drawable == drawable) return root_;
+    xcb_connection_t* c = display_.connection;
+    auto root = std::make_shared<RootPicture>();
+    root->c = c;
+    root->drawable = drawable;
+    root->id = xcb_generate_id(c);
+    root->format = formatOf(drawable, "the screen");
+    const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
+    xcb_render_create_picture(c, root->id, drawable, root->format, XCB_RENDER_CP_SUBWINDOW_MODE,
+                              &includeInferiors);
+    static const char nearest[] = "nearest";
+    xcb_render_set_picture_filter(c, root->id, sizeof nearest - 1, nearest, 0, nullptr);
+    root_ = std::move(root);
+    return root_;
+  }
+
+  RenderPainter& painterFor(View& view) {
+    return painterOn<RenderPainter>(view, display_.connection, [this](xcb_window_t window) {
+      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
+    });
+  }
+
+  std::shared_ptr<X11Display> owner_;
+  Display display_;
+  PictureFormats formats_;
+  std::shared_ptr<RootPicture> root_;
+  std::vector<std::uint32_t> greys_;
+};
+
 // ---- Client side: pixels in memory, enlarged here and put on the view ----------------------
 
 std::uint32_t pixelOf(const QColor& c) {
@@ -525,8 +612,8 @@ class ImagePainter final : public View::Painter {
 // where the server has it.
 class ImageSurface final : public PixelSurface {
  public:
-  explicit ImageSurface(const std::shared_ptr<X11Display>& owner)
-      : owner_(owner), display_(owner_->facts()) {}
+  explicit ImageSurface(std::shared_ptr<X11Display> owner)
+      : owner_(std::move(owner)), display_(owner_->facts()) {}
 
   void bind() override { requireConnection(display_.connection); }
 
@@ -552,98 +639,12 @@ class ImageSurface final : public PixelSurface {
   Display display_;
 };
 
-// Enlarges on the server with RENDER, from the pixels the server holds: none cross to the
-// program but the source's, for the greys the server cannot make.
-class RenderSurface final : public ViewSurface {
- public:
-  explicit RenderSurface(const std::shared_ptr<X11Display>& owner)
-      : owner_(owner), display_(owner_->facts()) {
-    xcb_connection_t* c = display_.connection;
-    Reply<xcb_render_query_pict_formats_reply_t> reply(
-        xcb_render_query_pict_formats_reply(c, xcb_render_query_pict_formats(c), nullptr));
-    if (!reply) throw std::runtime_error("RENDER has no picture formats");
-    for (auto s = xcb_render_query_pict_formats_screens_iterator(reply.get()); s.rem;
-         xcb_render_pictscreen_next(&s))
-      for (auto dp = xcb_render_pictscreen_depths_iterator(s.data); dp.rem;
-           xcb_render_pictdepth_next(&dp))
-        for (auto v = xcb_render_pictdepth_visuals_iterator(dp.data); v.rem;
-             xcb_render_pictvisual_next(&v))
-          formats_.visuals.emplace_back(v.data->visual, v.data->format);
-  }
-
-  void bind() override { requireConnection(display_.connection); }
-
- protected:
-  bool shows(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
-    return painterFor(view).shows(source, dest, mode);
-  }
-
-  void draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
-            const Rect& dest, const ViewMode& mode) override {
-    const ServerPixels pixels = screen.onServer();
-    if (pixels.server != owner_.get() || !pixels.drawable)
-      throw std::runtime_error("the screen's pixels are not on this X server");
-    std::shared_ptr<RootPicture> root = pictureOf(pixels.drawable);
-    if (mode.colours != Colours::Grey && mode.colours != Colours::InvertedGrey) {
-      painterFor(view).composite(std::move(root), source, dest, mode, nullptr);
-      return;
-    }
-    // Only the source's pixels cross to the program and back, made grey on the way.
-    const CapturedPixels greys =
-        recoloured(area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area),
-                   mode.colours, greys_);
-    painterFor(view).composite(std::move(root), source, dest, mode, &greys);
-  }
-
- private:
-  xcb_render_pictformat_t formatOf(xcb_window_t window, const char* what) {
-    xcb_connection_t* c = display_.connection;
-    Reply<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
-    if (!attributes) throw std::runtime_error(std::string(what) + " has no window");
-    const xcb_render_pictformat_t format = formats_.forVisual(attributes->visual);
-    if (!format) throw std::runtime_error(std::string("no RENDER format for ") + what);
-    return format;
-  }
-
-  // A picture of the screen's drawable that sees the windows on it, sampled nearest-neighbour;
-  // made once.
-  std::shared_ptr<RootPicture> pictureOf(xcb_drawable_t drawable) {
-    if (root_ && root_->drawable == drawable) return root_;
-    xcb_connection_t* c = display_.connection;
-    auto root = std::make_shared<RootPicture>();
-    root->c = c;
-    root->drawable = drawable;
-    root->id = xcb_generate_id(c);
-    root->format = formatOf(drawable, "the screen");
-    const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
-    xcb_render_create_picture(c, root->id, drawable, root->format, XCB_RENDER_CP_SUBWINDOW_MODE,
-                              &includeInferiors);
-    static const char nearest[] = "nearest";
-    xcb_render_set_picture_filter(c, root->id, sizeof nearest - 1, nearest, 0, nullptr);
-    root_ = std::move(root);
-    return root_;
-  }
-
-  RenderPainter& painterFor(View& view) {
-    return painterOn<RenderPainter>(view, display_.connection, [this](xcb_window_t window) {
-      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
-    });
-  }
-
-  std::shared_ptr<X11Display> owner_;
-  Display display_;
-  PictureFormats formats_;
-  std::shared_ptr<RootPicture> root_;
-  std::vector<std::uint32_t> greys_;
-};
-
 }  // namespace
 }  // namespace x11
 
 std::unique_ptr<ViewSurface> createX11Surface(std::shared_ptr<X11Display> display,
                                               Drawing drawing) {
   if (drawing == Drawing::Fastest && display->facts().render)
-    return std::make_unique<x11::RenderSurface>(display);
-  return std::make_unique<x11::ImageSurface>(display);
+    return std::make_unique<x11::RenderSurface>(std::move(display));
+  return std::make_unique<x11::ImageSurface>(std::move(display));
 }
