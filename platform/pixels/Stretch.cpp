@@ -175,8 +175,9 @@ void Stretcher::smooth(const CapturedPixels& pixels, const Rect& source, QImage&
     const std::uint32_t* upper = across(tap.first, tap.second);
     const std::uint32_t* lower = across(tap.second, tap.first);
     mixRows(reinterpret_cast<const std::uint8_t*>(upper),
-            reinterpret_cast<const std::uint8_t*>(lower), image.scanLine(y) + clip.left * 4,
-            width * 4, static_cast<std::uint16_t>(tap.weight));
+            reinterpret_cast<const std::uint8_t*>(lower),
+            image.scanLine(y) + static_cast<std::ptrdiff_t>(clip.left) * 4, width * 4,
+            static_cast<std::uint16_t>(tap.weight));
   }
 }
 
