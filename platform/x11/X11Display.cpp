@@ -9,7 +9,6 @@
 #include <QString>
 #include <cstdint>
 #include <stdexcept>
-#include <tuple>
 
 #include "platform/x11/X11Internal.h"
 
@@ -42,25 +41,17 @@ SharedSegment::~SharedSegment() {
   shmdt(address_);
 }
 
-std::pair<Connection, xcb_screen_t*> connectToDisplay() {
-  int number = 0;
-  Connection c(xcb_connect(nullptr, &number));
-  if (xcb_connection_has_error(c.get())) throw std::runtime_error("cannot open the X display");
-  auto it = xcb_setup_roots_iterator(xcb_get_setup(c.get()));
-  for (int i = 0; i < number && it.rem; ++i) xcb_screen_next(&it);
-  // A screen number the server does not have is refused by xcb_connect itself.
-  xcb_screen_t* screen = it.rem ? it.data : nullptr;
-  return {std::move(c), screen};
-}
-
 }  // namespace x11
 
 X11Display::X11Display() {
-  xcb_screen_t* screen = nullptr;
-  std::tie(connection_, screen) = x11::connectToDisplay();
+  int screenNumber = 0;
+  connection_.reset(xcb_connect(nullptr, &screenNumber));
   xcb_connection_t* c = connection_.get();
+  if (xcb_connection_has_error(c)) throw std::runtime_error("cannot open the X display");
+  auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
+  for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
   facts_.connection = c;
-  facts_.screen = screen;
+  facts_.screen = it.data;
   if (!facts_.screen || pixelBits(facts_.screen->root_depth) != 32)
     throw std::runtime_error(
         QStringLiteral("Экран показывает %1 бит цвета на точку, а Вендрелу нужно 24 или 32. "

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "platform/pixels/Rect.h"
@@ -145,12 +144,6 @@ struct Display {
 struct Disconnect {
   void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
 };
-using Connection = std::unique_ptr<xcb_connection_t, Disconnect>;
-
-// A connection to the display DISPLAY names, and the screen it names there (":0.1" is the
-// second): every connection of the program works on that one screen. Throws
-// std::runtime_error when the display cannot be opened.
-std::pair<Connection, xcb_screen_t*> connectToDisplay();
 
 }  // namespace x11
 
@@ -166,6 +159,6 @@ class X11Display {
  private:
   int pixelBits(int depth) const;
 
-  x11::Connection connection_;
+  std::unique_ptr<xcb_connection_t, x11::Disconnect> connection_;
   x11::Display facts_;
 };
