@@ -96,17 +96,19 @@ QString checkSmooth(const QImage& view, const QImage& desktop, const Rect& sourc
       const auto [left, right] = around(x, view.width(), source.left, sw, desktop.width());
       const QRgb shown = view.pixel(x, y);
       bool isSourcePixel = false;
-      for (int shift : {16, 8, 0}) {
-        int low = 255, high = 0;
-        for (int sy = top; sy <= bottom; ++sy)
-          for (int sx = left; sx <= right; ++sx) {
-            const int c = static_cast<int>(desktop.pixel(sx, sy) >> shift) & 0xff;
-            low = std::min(low, c);
-            high = std::max(high, c);
-            isSourcePixel |= desktop.pixel(sx, sy) == shown;
+      int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+      for (int sy = top; sy <= bottom; ++sy)
+        for (int sx = left; sx <= right; ++sx) {
+          const QRgb c = desktop.pixel(sx, sy);
+          isSourcePixel |= c == shown;
+          for (int k = 0; k < 3; ++k) {
+            low[k] = std::min(low[k], static_cast<int>(c >> (8 * k)) & 0xff);
+            high[k] = std::max(high[k], static_cast<int>(c >> (8 * k)) & 0xff);
           }
-        const int c = static_cast<int>(shown >> shift) & 0xff;
-        if (c < low || c > high)
+        }
+      for (int k = 0; k < 3; ++k) {
+        const int c = static_cast<int>(shown >> (8 * k)) & 0xff;
+        if (c < low[k] || c > high[k])
           return QStringLiteral(
                      "view (%1,%2) is #%3: not between the source pixels (%4..%5, "
                      "%6..%7)")
