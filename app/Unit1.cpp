@@ -600,14 +600,27 @@ void TForm1::SmoothItem1Click() {
   SetViewMode({Mode.colours, !Mode.smooth});
 }
 
+// The view's picture as it is shown; a null image when there is none, or it cannot be read
+// back (the user told).
+QImage TForm1::ViewPicture() {
+  try {
+    return PaintBox1->picture();
+  } catch (const std::runtime_error& e) {
+    qCWarning(lcApp) << "the view's picture cannot be read back:" << e.what();
+    warningBox(QStringLiteral("Не удалось получить изображение лупы: нет связи с экраном."),
+               AppTitle);
+    return {};
+  }
+}
+
 void TForm1::CopyItem1Click() {
-  const QImage picture = PaintBox1->picture();
+  const QImage picture = ViewPicture();
   if (picture.isNull()) return;  // nothing was shown yet
   QGuiApplication::clipboard()->setImage(picture);
 }
 
 void TForm1::SaveItem1Click() {
-  const QImage picture = PaintBox1->picture();  // as it is now, not once the dialog closes
+  const QImage picture = ViewPicture();  // as it is now, not once the dialog closes
   if (picture.isNull()) return;
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
   QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить изображение"),

@@ -13,6 +13,7 @@
 
 class Application;
 class Image;
+class QImage;
 class PaintBox;
 class QAction;
 class QFrame;
@@ -99,6 +100,7 @@ class TForm1 : public TForm {
   void MakeViewItems();
   void LoadViewMode();
   void SetViewMode(const ViewMode& mode);
+  QImage ViewPicture();
 
   Application& Owner;
   QString IniFileName;
