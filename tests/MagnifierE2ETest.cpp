@@ -105,11 +105,18 @@ TEST_F(MagnifierOnX, EachColourModeAndSmoothingShowTheSourceAndCtrlCCopiesTheVie
     EXPECT_TRUE(waitUntil([&] { return clipboardImage(screen->display()) == view; }))
         << "the clipboard has not the view in colours " << static_cast<int>(inversionOf(first));
   }
-  startWith("[View]\r\nSmooth=1\r\n");
-  EXPECT_TRUE(waitUntil([&] {
-    last = checkSmooth(x->grab(viewOnScreen()), desktop, source);
-    return last.isEmpty();
-  })) << last.toStdString();
+  for (Colours colours : {Colours::Normal, Colours::Grey}) {
+    startWith("[View]\r\nSmooth=1\r\nColours=" + QByteArray::number(static_cast<int>(colours)));
+    QImage shown = desktop;  // the source pixels in the mode's colours, which are mixed
+    for (int sy = 0; sy < shown.height(); ++sy)
+      for (int sx = 0; sx < shown.width(); ++sx)
+        shown.setPixel(sx, sy, filtered(desktop.pixel(sx, sy), colours));
+    EXPECT_TRUE(waitUntil([&] {
+      last = checkSmooth(x->grab(viewOnScreen()), shown, source);
+      return last.isEmpty();
+    })) << "colours "
+        << static_cast<int>(colours) << ": " << last.toStdString();
+  }
 }
 
 TEST(MagnifierWithoutDisplay, EndsWithAClearMessage) {
