@@ -1,14 +1,19 @@
 #include "app/Unit1.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QBuffer>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -21,6 +26,7 @@
 #include "platform/forms/Accessible.h"
 #include "platform/forms/Application.h"
 #include "platform/forms/Controls.h"
+#include "platform/forms/MessageBox.h"
 #include "platform/forms/PaintBox.h"
 #include "platform/forms/Pictures.h"
 #include "platform/pixels/DeviceScale.h"
@@ -28,6 +34,7 @@
 #include "platform/pixels/ViewSurface.h"
 #include "platform/system/IniFile.h"
 #include "platform/system/Log.h"
+#include "platform/system/SafeWrite.h"
 #include "settings/Winifile.h"
 
 QString AppTitle;
@@ -51,8 +58,22 @@ struct LastKnown {
   QRect bounds;
   bool visible = true;
   bool unsaved = false;  // a window is up whose settings no close handler has saved
+  ViewMode mode;
+  bool modeKept = false;  // the file has the view's keys: they are written even at the defaults
 };
 LastKnown Last;
+
+// The view's keys, where they say more than the defaults or the file has them already: the
+// file of a user who never turns a mode on stays as it always was.
+void WriteViewMode(WIniFile& ini, const LastKnown& settings) {
+  if (settings.mode == ViewMode{} && !settings.modeKept) return;
+  const int values[] = {static_cast<int>(settings.mode.colours), settings.mode.smooth ? 1 : 0};
+  const char* keys[] = {"Colours", "Smooth"};
+  for (int i = 0; i < 2; ++i)
+    ini.LastResult =
+        ini.WriteParam(settings.fileName, QStringLiteral("View"), QString::fromLatin1(keys[i]),
+                       ptInteger, &ini.StrValue, ini.FloatValue, values[i], ini.BoolValue, false);
+}
 
 // All six values in one replacement of the file: a save killed half-way leaves the old file or
 // the new one, whole.
@@ -76,6 +97,7 @@ bool WriteSettings(const LastKnown& settings) {
   ini.LastResult =
       ini.WriteParam(settings.fileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
                      ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue, settings.visible, false);
+  WriteViewMode(ini, settings);
   ini.LastResult = ini.EndUpdate(false);
   return ini.LastResult;
 }
@@ -156,6 +178,7 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   HelpItem1 = PopupMenu1->addAction(QStringLiteral("Справка..."));
   N1 = PopupMenu1->addSeparator();
   AboutItem1 = PopupMenu1->addAction(QStringLiteral("О программе..."));
+  MakeViewItems();
 
   // Panel1 fills what ScalePanel1, docked at the bottom, leaves; the view fills Panel1
   // inside its bevel.
@@ -301,6 +324,7 @@ void TForm1::LoadSettings() {
                     &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible, false);
   ScalePanelVisibleItem1->setChecked(visible);
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
+  LoadViewMode();
 
   if (Owner.terminated()) return;  // the guard's: this copy never saves
   FollowMonitors();
@@ -345,6 +369,7 @@ void TForm1::Remember() {
   Last.position = TrackBar1->value();
   Last.bounds = bounds();
   Last.visible = ScalePanelVisibleItem1->isChecked();
+  Last.mode = Mode;
 }
 
 // What the screen source keeps between runs (the user's permission to share the screen, on
@@ -423,7 +448,7 @@ void TForm1::Timer1Timer() {
     }
     SurfaceBinding bound(*ScreenCanvas);
     const Rect source = sourceRect(p, w, h, TrackBar1->value(), clampArea(p, screen.monitors()));
-    ScreenCanvas->enlarge(screen, source, *PaintBox1, {0, 0, w, h});
+    ScreenCanvas->enlarge(screen, source, *PaintBox1, {0, 0, w, h}, Mode);
   } catch (const std::exception& e) {
     // A tick that fails draws nothing more; the next one starts afresh.
     if (TickFailures.pass())
@@ -544,4 +569,120 @@ void TForm1::showEvent(QShowEvent* event) {
   TForm::showEvent(event);
   // The first picture as soon as the window is up, not a timer interval later.
   QTimer::singleShot(0, this, [this] { Timer1Timer(); });
+}
+
+// ---- The view's colours and smoothing, and its picture copied and saved ----------------------
+
+// The menu's items, before the help; the keys work wherever the focus is in the window.
+void TForm1::MakeViewItems() {
+  ColoursMenu1 = new QMenu(QStringLiteral("Цвета"), this);
+  auto* group = new QActionGroup(this);
+  const QString names[] = {QStringLiteral("Обычные"), QStringLiteral("Обращённые\tCtrl+I"),
+                           QStringLiteral("Оттенки серого"),
+                           QStringLiteral("Обращённые оттенки серого\tCtrl+I")};
+  for (std::size_t i = 0; i < ColourItems.size(); ++i) {
+    ColourItems[i] = group->addAction(names[i]);
+    ColourItems[i]->setCheckable(true);
+    ColoursMenu1->addAction(ColourItems[i]);
+    connect(ColourItems[i], &QAction::triggered, this,
+            [this, i] { ColourItemClick(static_cast<Colours>(i)); });
+  }
+  ColourItems[0]->setChecked(true);
+  SmoothItem1 = new QAction(QStringLiteral("Сглаживание"), this);
+  SmoothItem1->setCheckable(true);
+  // Spelled out: the platform's standard Copy has Ctrl+Insert too, which freezes the view.
+  CopyItem1 = new QAction(QStringLiteral("Копировать изображение"), this);
+  CopyItem1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  SaveItem1 = new QAction(QStringLiteral("Сохранить изображение…"), this);
+  SaveItem1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  InvertKey1 = new QAction(this);
+  InvertKey1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+  addActions({CopyItem1, SaveItem1, InvertKey1});
+  PopupMenu1->insertSeparator(N3);
+  PopupMenu1->insertMenu(N3, ColoursMenu1);
+  PopupMenu1->insertActions(N3, {SmoothItem1, CopyItem1, SaveItem1});
+  connect(SmoothItem1, &QAction::triggered, this, [this] { SmoothItem1Click(); });
+  connect(CopyItem1, &QAction::triggered, this, [this] { CopyItem1Click(); });
+  connect(SaveItem1, &QAction::triggered, this, [this] { SaveItem1Click(); });
+  connect(InvertKey1, &QAction::triggered, this, [this] { InvertKey1Click(); });
+}
+
+// [View] Colours (0 to 3) and Smooth (0 or 1): any other value is the default.
+void TForm1::LoadViewMode() {
+  WIniFile ini;
+  int values[] = {0, 0};
+  const char* keys[] = {"Colours", "Smooth"};
+  bool kept = false;
+  for (int i = 0; i < 2; ++i)
+    kept |=
+        ini.ReadParam(IniFileName, QStringLiteral("View"), QString::fromLatin1(keys[i]), ptInteger,
+                      &ini.StrValue, &ini.FloatValue, &values[i], &ini.BoolValue, false);
+  ViewMode mode;
+  if (values[0] >= 0 && values[0] < static_cast<int>(ColourItems.size()))
+    mode.colours = static_cast<Colours>(values[0]);
+  mode.smooth = values[1] == 1;
+  Last.modeKept = kept;
+  SetViewMode(mode);
+}
+
+void TForm1::SetViewMode(const ViewMode& mode) {
+  Mode = mode;
+  ColourItems[static_cast<std::size_t>(mode.colours)]->setChecked(true);
+  SmoothItem1->setChecked(mode.smooth);
+  Remember();
+  Wake();  // a still screen is drawn again, in the new mode
+}
+
+void TForm1::ColourItemClick(Colours colours) {
+  SetViewMode({colours, Mode.smooth});
+}
+
+void TForm1::InvertKey1Click() {
+  SetViewMode({inversionOf(Mode.colours), Mode.smooth});
+}
+
+void TForm1::SmoothItem1Click() {
+  SetViewMode({Mode.colours, !Mode.smooth});
+}
+
+// The view's picture as it is shown; a null image when there is none, or it cannot be read
+// back (the user told).
+QImage TForm1::ViewPicture() {
+  try {
+    return PaintBox1->picture();
+  } catch (const std::runtime_error& e) {
+    qCWarning(lcApp) << "the view's picture cannot be read back:" << e.what();
+    warningBox(QStringLiteral("Не удалось получить изображение лупы: нет связи с экраном."),
+               AppTitle);
+    return {};
+  }
+}
+
+void TForm1::CopyItem1Click() {
+  const QImage picture = ViewPicture();
+  if (picture.isNull()) return;  // nothing was shown yet
+  QGuiApplication::clipboard()->setImage(picture);
+}
+
+void TForm1::SaveItem1Click() {
+  const QImage picture = ViewPicture();  // as it is now, not once the dialog closes
+  if (picture.isNull()) return;
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить изображение"),
+                                              QDir(folder).filePath(QStringLiteral("Вендрел.png")),
+                                              QStringLiteral("Изображения PNG (*.png)"));
+  if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".png");
+  QByteArray png;
+  QBuffer buffer(&png);
+  try {
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
+      throw WriteError("the picture cannot be made a PNG");
+    replaceFile(path, png);  // a file there already stays whole should the save fail
+  } catch (const WriteError& e) {
+    qCWarning(lcApp) << "cannot save the view's picture to" << path << ":" << e.what();
+    warningBox(QStringLiteral("Не удалось сохранить изображение в файл\n%1")
+                   .arg(QDir::toNativeSeparators(path)),
+               AppTitle);
+  }
 }

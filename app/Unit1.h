@@ -2,15 +2,18 @@
 
 #include <QPoint>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <memory>
 
 #include "platform/forms/Form.h"
+#include "platform/pixels/ViewMode.h"
 #include "platform/system/Log.h"
 #include "platform/system/TopLevelWindows.h"
 
 class Application;
 class Image;
+class QImage;
 class PaintBox;
 class QAction;
 class QFrame;
@@ -45,6 +48,14 @@ class TForm1 : public TForm {
   QLabel* StatusPanel1;
   PaintBox* PaintBox1;
 
+  // How the view shows the screen, and what can be done with its picture.
+  QMenu* ColoursMenu1;
+  std::array<QAction*, 4> ColourItems;  // in the order of Colours
+  QAction* SmoothItem1;
+  QAction* CopyItem1;
+  QAction* SaveItem1;
+  QAction* InvertKey1;  // Ctrl+I, which no menu item holds
+
   void FormCreate() override;
   bool InstanceEnumProc(WindowHandle W, std::intptr_t user);
   void Timer1Timer();
@@ -56,12 +67,18 @@ class TForm1 : public TForm {
   void ScalePanelVisibleItem1Click();
   void HelpItem1Click();
   void AboutItem1Click();
+  void ColourItemClick(Colours colours);
+  void InvertKey1Click();
+  void SmoothItem1Click();
+  void CopyItem1Click();
+  void SaveItem1Click();
 
   const QString& iniFileName() const { return IniFileName; }
   const QString& version() const { return Version; }
   bool frozen() const { return Frozen; }
   bool resting() const { return Resting; }
   QPoint frozenPoint() const { return {FrozenX, FrozenY}; }
+  const ViewMode& viewMode() const { return Mode; }
 
  protected:
   void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
@@ -84,6 +101,10 @@ class TForm1 : public TForm {
   // Ticks rest while nothing changes, and wake when anything may have.
   void Pace();
   void Wake();
+  void MakeViewItems();
+  void LoadViewMode();
+  void SetViewMode(const ViewMode& mode);
+  QImage ViewPicture();
 
   Application& Owner;
   QString IniFileName;
@@ -97,4 +118,5 @@ class TForm1 : public TForm {
   QString Trouble;       // why the view cannot follow the pointer, while it cannot
   bool SaveFailureTold = false;
   WarningGate TickFailures;  // a tick failing twenty times a second is told once in a while
+  ViewMode Mode;
 };

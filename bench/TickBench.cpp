@@ -88,16 +88,18 @@ std::unique_ptr<PaintBox> makeView(const Case& c) {
 }
 
 // One tick as the main window runs it: pointer, source rectangle, bind, enlarge, release.
-void tick(ScreenSource& screen, ViewSurface& surface, PaintBox& view, const Case& c) {
+void tick(ScreenSource& screen, ViewSurface& surface, PaintBox& view, const Case& c,
+          const ViewMode& mode = {}) {
   const QPoint p = screen.pointer();
   const Rect source = sourceRect(p, c.width, c.height, c.zoom, clampArea(p, screen.monitors()));
   SurfaceBinding bound(surface);
-  surface.enlarge(screen, source, view, {0, 0, c.width, c.height});
+  surface.enlarge(screen, source, view, {0, 0, c.width, c.height}, mode);
 }
 
 // The same, then a round trip, so that the server's share of the work is inside the time.
-void tickOnce(ScreenSource& screen, ViewSurface& surface, PaintBox& view, const Case& c) {
-  tick(screen, surface, view, c);
+void tickOnce(ScreenSource& screen, ViewSurface& surface, PaintBox& view, const Case& c,
+              const ViewMode& mode = {}) {
+  tick(screen, surface, view, c, mode);
   sync(*display);
 }
 
@@ -109,17 +111,17 @@ void nudgePointer(benchmark::State& state, int& step) {
   state.ResumeTiming();
 }
 
-void Tick(benchmark::State& state, Case c, Drawing drawing) {
+void Tick(benchmark::State& state, Case c, Drawing drawing, ViewMode mode) {
   // As in the program: the view and the surface are made once, and so are the server's and
   // the shared memory's resources, at the first tick.
   auto view = makeView(c);
   auto surface = createX11Surface(display, drawing);
   session->movePointer(700, 400);
-  tickOnce(*x11Screen, *surface, *view, c);
+  tickOnce(*x11Screen, *surface, *view, c, mode);
   int step = 0;
   for (auto _ : state) {
     nudgePointer(state, step);
-    tickOnce(*x11Screen, *surface, *view, c);
+    tickOnce(*x11Screen, *surface, *view, c, mode);
   }
   view.reset();
   QApplication::processEvents();
@@ -207,6 +209,62 @@ void PortalTick(benchmark::State& state, Case c) {
 // asking for it may cost nothing: this asks for the input focus instead).
 void RoundTrip(benchmark::State& state) {
   for (auto _ : state) sync(*display);
+}
+
+// The view's modes besides the plain one, each ticked at the design size on the program's path.
+std::vector<std::pair<std::string, ViewMode>> viewModes() {
+  const std::pair<const char*, Colours> colours[] = {{"normal", Colours::Normal},
+                                                     {"inverted", Colours::Inverted},
+                                                     {"grey", Colours::Grey},
+                                                     {"inverted grey", Colours::InvertedGrey}};
+  std::vector<std::pair<std::string, ViewMode>> modes;
+  for (const auto& [name, c] : colours)
+    for (bool smooth : {false, true})
+      if (c != Colours::Normal || smooth)
+        modes.emplace_back(std::string(name) + (smooth ? ", smooth" : ""), ViewMode{c, smooth});
+  return modes;
+}
+
+// The design-size tick on the program's path in each mode against the plain one. The modes take
+// turns, a batch of ticks each, in every round: a machine busy with other work then weighs on
+// them all alike, which benchmarks run one after the other cannot promise.
+void reportModes() {
+  constexpr int Rounds = 15, Batch = 20;
+  const Case design = Cases[0];
+  auto modes = viewModes();
+  modes.insert(modes.begin(), {"plain", ViewMode{}});
+  auto view = makeView(design);
+  auto surface = createX11Surface(display, Drawing::Fastest);
+  std::vector<std::vector<double>> us(modes.size());
+  int step = 0;
+  for (int round = 0; round < Rounds; ++round)
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+      tickOnce(*x11Screen, *surface, *view, design, modes[i].second);  // the mode's first tick
+      std::chrono::steady_clock::duration spent{};
+      for (int k = 0; k < Batch; ++k) {
+        session->movePointer((++step % 2) ? 700 : 702, 400);
+        const auto started = std::chrono::steady_clock::now();
+        tickOnce(*x11Screen, *surface, *view, design, modes[i].second);
+        spent += std::chrono::steady_clock::now() - started;
+      }
+      us[i].push_back(std::chrono::duration<double, std::micro>(spent).count() / Batch);
+    }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const double plain = median(us[0]);
+  std::printf(
+      "\nThe view's modes at %s on the program's path (median of %d rounds), against the "
+      "plain tick %.1f us:\n",
+      caseName(design).toLocal8Bit().constData(), Rounds, plain);
+  for (std::size_t i = 1; i < modes.size(); ++i) {
+    const double t = median(us[i]);
+    std::printf("      %-22s %8.1f us %6.2fx (bar 1.5x: %s)\n", modes[i].first.c_str(), t,
+                t / plain, t / plain <= 1.5 ? "met" : "NOT met");
+  }
+  view.reset();
+  QApplication::processEvents();
 }
 
 // Keeps the median of each benchmark's repetitions.
@@ -784,11 +842,13 @@ int main(int argc, char** argv) {
 
   for (const Case& c : Cases) {
     const std::string name = caseName(c).toStdString();
-    benchmark::RegisterBenchmark(("tick render " + name).c_str(), Tick, c, Drawing::Fastest)
+    benchmark::RegisterBenchmark(("tick render " + name).c_str(), Tick, c, Drawing::Fastest,
+                                 ViewMode{})
         ->Unit(benchmark::kMicrosecond)
         ->Repetitions(7)
         ->ReportAggregatesOnly(true);
-    benchmark::RegisterBenchmark(("tick client " + name).c_str(), Tick, c, Drawing::ClientSide)
+    benchmark::RegisterBenchmark(("tick client " + name).c_str(), Tick, c, Drawing::ClientSide,
+                                 ViewMode{})
         ->Unit(benchmark::kMicrosecond)
         ->Repetitions(7)
         ->ReportAggregatesOnly(true);
@@ -846,6 +906,7 @@ int main(int argc, char** argv) {
       std::printf("      %s against a memcpy of the frame: %.2fx (bar %dx: %s)\n", name.c_str(),
                   ratio, bar, verdict(ratio, bar));
     }
+  reportModes();
   const std::string plainCopy = caseName({ScreenWidth, ScreenHeight, 1}).toStdString();
   for (const Case& c : Cases)
     if (c.width == ScreenWidth && c.zoom > 1) {

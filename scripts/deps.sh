@@ -10,7 +10,7 @@ packages=(
   libxcb-damage0-dev libxcb-xfixes0-dev libxcb-xinput-dev
   libpipewire-0.3-dev libspa-0.2-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth openbox fonts-dejavu-core
+  xvfb xauth openbox fonts-dejavu-core xclip
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   pipewire pipewire-bin dbus-daemon
   mutter xwayland xdg-desktop-portal xdg-desktop-portal-gnome gsettings-desktop-schemas

@@ -1,6 +1,7 @@
 #include "tests/Enlargement.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "tools/XSession.h"
@@ -56,5 +57,72 @@ QString checkEnlargement(const QImage& view, const Rect& source, int screenWidth
           .arg(source.top)
           .arg(source.top + sh - 1);
   }
+  return {};
+}
+
+QString checkColours(const QImage& view, const QImage& desktop, const Rect& source,
+                     Colours colours) {
+  const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
+  for (int y = 0; y < view.height(); ++y)
+    for (int x = 0; x < view.width(); ++x) {
+      const QPoint at(source.left + reference(x, view.width(), sw),
+                      source.top + reference(y, view.height(), sh));
+      const QRgb want = filtered(desktop.pixel(at), colours);
+      if (view.pixel(x, y) != want)
+        return QStringLiteral("view (%1,%2) is #%3, want #%4 for (%5,%6)")
+            .arg(x)
+            .arg(y)
+            .arg(view.pixel(x, y) & 0xffffffu, 6, 16, QChar('0'))
+            .arg(want & 0xffffffu, 6, 16, QChar('0'))
+            .arg(at.x())
+            .arg(at.y());
+    }
+  return {};
+}
+
+QString checkSmooth(const QImage& view, const QImage& desktop, const Rect& source) {
+  const int sw = std::max(source.width(), 1), sh = std::max(source.height(), 1);
+  // The source pixels on either side of a view pixel's centre taken to the source; a point
+  // right on a pixel's centre may fall on either side of it in fixed point.
+  auto around = [](int d, int destLength, int start, int length, int limit) {
+    const double at = start + (d + 0.5) * length / destLength - 0.5;
+    return std::pair(std::clamp(static_cast<int>(std::floor(at - 0.01)), 0, limit - 1),
+                     std::clamp(static_cast<int>(std::floor(at + 0.01)) + 1, 0, limit - 1));
+  };
+  int mixed = 0;
+  for (int y = 0; y < view.height(); ++y) {
+    const auto [top, bottom] = around(y, view.height(), source.top, sh, desktop.height());
+    for (int x = 0; x < view.width(); ++x) {
+      const auto [left, right] = around(x, view.width(), source.left, sw, desktop.width());
+      const QRgb shown = view.pixel(x, y);
+      bool isSourcePixel = false;
+      int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+      for (int sy = top; sy <= bottom; ++sy)
+        for (int sx = left; sx <= right; ++sx) {
+          const QRgb c = desktop.pixel(sx, sy);
+          isSourcePixel |= c == shown;
+          for (int k = 0; k < 3; ++k) {
+            low[k] = std::min(low[k], static_cast<int>(c >> (8 * k)) & 0xff);
+            high[k] = std::max(high[k], static_cast<int>(c >> (8 * k)) & 0xff);
+          }
+        }
+      for (int k = 0; k < 3; ++k) {
+        const int c = static_cast<int>(shown >> (8 * k)) & 0xff;
+        if (c < low[k] || c > high[k])
+          return QStringLiteral(
+                     "view (%1,%2) is #%3: not between the source pixels (%4..%5, "
+                     "%6..%7)")
+              .arg(x)
+              .arg(y)
+              .arg(shown & 0xffffffu, 6, 16, QChar('0'))
+              .arg(left)
+              .arg(right)
+              .arg(top)
+              .arg(bottom);
+      }
+      mixed += !isSourcePixel;
+    }
+  }
+  if (mixed == 0) return QStringLiteral("every view pixel is a source pixel: nothing is smooth");
   return {};
 }

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 
 #include "app/Magnify.h"
 #include "tests/E2E.h"
+#include "tests/Enlargement.h"
 
 namespace {
 
@@ -51,6 +54,69 @@ TEST_F(MagnifierOnX, CtrlInsertFreezesAndReleases) {
   EXPECT_TRUE(viewShows(expected({300, 300}, 3), 0)) << "frozen on the first point";
   x->pressKeys({keysym::Control_L, keysym::Insert});
   EXPECT_TRUE(viewShows(expected({600, 500}, 3))) << "sliding again";
+}
+
+// What another program finds on the clipboard as a PNG image; null while there is none.
+QImage clipboardImage(const QString& display) {
+  QProcess xclip;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), display);
+  xclip.setProcessEnvironment(env);
+  xclip.start(QStringLiteral("xclip"),
+              {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-t"),
+               QStringLiteral("image/png"), QStringLiteral("-o")});
+  if (!xclip.waitForFinished(Patience) || xclip.exitCode() != 0) return {};
+  return QImage::fromData(xclip.readAllStandardOutput(), "PNG")
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+TEST_F(MagnifierOnX, EachColourModeAndSmoothingShowTheSourceAndCtrlCCopiesTheView) {
+  // A view of 270 x 210 shows 90 x 70 pixels at zoom 3, a whole scale on the server too; around
+  // (300, 300) they cross x = 256, where a pixel's grey differs much from its left neighbour's.
+  const QPoint p(300, 300);
+  const Rect source{255, 265, 345, 335};
+  const QImage desktop = uniquePixelPicture(1024, 768);
+  auto startWith = [&](const QByteArray& view) {
+    program.reset();
+    QFile ini(QDir(programFolder()).filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[MainForm]\r\nLeft=744\r\nTop=39\r\nWidth=272\r\nHeight=295\r\n" + view);
+    ini.close();
+    program = launch();
+    ASSERT_TRUE(waitForMagnifier());
+    x->movePointer(p.x(), p.y());
+  };
+  QString last;
+  auto shows = [&](Colours colours) {
+    return waitUntil([&] {
+      last = checkColours(x->grab(viewOnScreen()), desktop, source, colours);
+      return last.isEmpty();
+    });
+  };
+  startServer({});
+  placeProgram();
+  for (Colours first : {Colours::Normal, Colours::Grey}) {
+    startWith(QByteArray("[View]\r\nColours=") + QByteArray::number(static_cast<int>(first)));
+    EXPECT_TRUE(shows(first)) << last.toStdString();
+    x->pressKeys({keysym::Control_L, 'i'});
+    EXPECT_TRUE(shows(inversionOf(first))) << last.toStdString();
+    x->pressKeys({keysym::Control_L, 'c'});
+    const QImage view = x->grab(viewOnScreen());
+    EXPECT_TRUE(waitUntil([&] { return clipboardImage(screen->display()) == view; }))
+        << "the clipboard has not the view in colours " << static_cast<int>(inversionOf(first));
+  }
+  for (Colours colours : {Colours::Normal, Colours::Grey}) {
+    startWith("[View]\r\nSmooth=1\r\nColours=" + QByteArray::number(static_cast<int>(colours)));
+    QImage shown = desktop;  // the source pixels in the mode's colours, which are mixed
+    for (int sy = 0; sy < shown.height(); ++sy)
+      for (int sx = 0; sx < shown.width(); ++sx)
+        shown.setPixel(sx, sy, filtered(desktop.pixel(sx, sy), colours));
+    EXPECT_TRUE(waitUntil([&] {
+      last = checkSmooth(x->grab(viewOnScreen()), shown, source);
+      return last.isEmpty();
+    })) << "colours "
+        << static_cast<int>(colours) << ": " << last.toStdString();
+  }
 }
 
 TEST(MagnifierWithoutDisplay, EndsWithAClearMessage) {

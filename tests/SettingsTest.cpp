@@ -49,6 +49,7 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
     QRect bounds;
     int zoom;
     bool panel;
+    ViewMode mode = {};
   };
   const Case cases[] = {
       {"no file", "", {744, 39, 280, 298}, 3, true},
@@ -105,6 +106,27 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
        {744, 39, 280, 298},
        3,
        true},
+      {"the view in inverted grey, smooth",
+       "[View]\r\nColours=3\r\nSmooth=1\r\n",
+       {744, 39, 280, 298},
+       3,
+       true,
+       {Colours::InvertedGrey, true}},
+      {"colours past the modes, smoothing past on",
+       "[View]\r\nColours=4\r\nSmooth=2\r\n",
+       {744, 39, 280, 298},
+       3,
+       true},
+      {"negative and huge view values",
+       "[View]\r\nColours=-1\r\nSmooth=4294967297\r\n",
+       {744, 39, 280, 298},
+       3,
+       true},
+      {"text for the view",
+       "[View]\r\nColours=grey\r\nSmooth=on\r\n",
+       {744, 39, 280, 298},
+       3,
+       true},
   };
   for (const auto& c : cases) {
     QFile::remove(iniPath());
@@ -116,6 +138,9 @@ TEST_F(Settings, StoredValuesAreClampedToTheScreen) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Вендрел (x%1)").arg(c.zoom)) << c.what;
     EXPECT_EQ(form->ScalePanel1->isVisible(), c.panel) << c.what;
     EXPECT_EQ(form->ScalePanelVisibleItem1->isChecked(), c.panel) << c.what;
+    EXPECT_EQ(form->viewMode(), c.mode) << c.what;
+    EXPECT_TRUE(form->ColourItems[static_cast<int>(c.mode.colours)]->isChecked()) << c.what;
+    EXPECT_EQ(form->SmoothItem1->isChecked(), c.mode.smooth) << c.what;
   }
 }
 
@@ -131,6 +156,8 @@ TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
     form->setBounds({20, 30, 300, 400});
     QApplication::processEvents();
     form->ScalePanelVisibleItem1->trigger();
+    form->ColourItems[2]->trigger();
+    form->SmoothItem1->trigger();
     QApplication::processEvents();
     form->close();
   }
@@ -138,13 +165,19 @@ TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
       stored(),
       "; \xcd\xe0\xf1\xf2\xf0\xee\xe9\xea\xe8\r\n[Other]\r\nName=\xc2\xe5\xed\xe4\xf0\xe5\xeb\r\n"
       "\r\n[MainForm]\r\nLeft=20\r\nTop=30\r\nWidth=300\r\nHeight=317\r\n"
-      "[TrackBar]\r\nPosition=7\r\n[ScalePanel]\r\nVisible=0\r\n");
+      "[TrackBar]\r\nPosition=7\r\n[ScalePanel]\r\nVisible=0\r\n"
+      "[View]\r\nColours=2\r\nSmooth=1\r\n");
 
   FakeApplication again(1024, 768, exe);
   TForm1* form = open(again);
   EXPECT_EQ(form->bounds(), QRect(20, 30, 300, 317)) << "comes back where it was";
   EXPECT_EQ(form->TrackBar1->value(), 7);
   EXPECT_FALSE(form->ScalePanel1->isVisible());
+  EXPECT_EQ(form->viewMode(), (ViewMode{Colours::Grey, true}));
+  form->SmoothItem1->trigger();  // back to the defaults, which the file then says
+  form->ColourItems[0]->trigger();
+  form->close();
+  EXPECT_TRUE(stored().endsWith("[View]\r\nColours=0\r\nSmooth=0\r\n")) << stored().toStdString();
 }
 
 TEST_F(Settings, AScreenOfNothingNeitherShrinksTheWindowNorGetsStored) {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <random>
 
+#include "tests/Enlargement.h"
 #include "tools/XSession.h"
 
 namespace {
@@ -24,7 +25,8 @@ QImage reference(const QImage& desktop, const Rect& source, QSize view) {
   return out;
 }
 
-QImage stretched(Stretcher& s, const QImage& desktop, const Rect& source, QSize view) {
+QImage stretched(Stretcher& s, const QImage& desktop, const Rect& source, QSize view,
+                 bool smooth = false) {
   const Rect screen{0, 0, desktop.width(), desktop.height()};
   const Rect wanted{source.left, source.top, source.left + std::max(source.width(), 1),
                     source.top + std::max(source.height(), 1)};
@@ -37,7 +39,10 @@ QImage stretched(Stretcher& s, const QImage& desktop, const Rect& source, QSize 
   pixels.stride = stride;
   QImage out(view, QImage::Format_RGB32);
   out.fill(Qt::magenta);
-  s.copy(pixels, source, out, {0, 0, view.width(), view.height()});
+  if (smooth)
+    s.smooth(pixels, source, out, {0, 0, view.width(), view.height()});
+  else
+    s.copy(pixels, source, out, {0, 0, view.width(), view.height()});
   return out;
 }
 
@@ -79,12 +84,61 @@ TEST(Stretcher, RandomRectanglesEqualThePlainEnlargement) {
   }
 }
 
+TEST(Stretcher, SmoothViewPixelsLieBetweenTheSourcePixelsAroundThem) {
+  const QImage desktop = uniquePixelPicture(320, 200);
+  Stretcher s;
+  const std::pair<Rect, QSize> cases[] = {{{100, 50, 190, 112}, {270, 186}},
+                                          {{100, 50, 166, 96}, {270, 186}},
+                                          {{0, 0, 32, 20}, {320, 200}},
+                                          {{280, 170, 320, 200}, {123, 77}}};
+  for (const auto& [source, view] : cases)
+    EXPECT_EQ(checkSmooth(stretched(s, desktop, source, view, true), desktop, source), QString())
+        << source.left << "," << source.top << " -> " << view.width() << "x" << view.height();
+}
+
 TEST(Stretcher, NearestSourceCoversEveryPixelOnce) {
   // Zoom 3 over 90 pixels: each source pixel three times, in order.
   for (int d = 0; d < 270; ++d) EXPECT_EQ(nearestSource(d, 270, 90), d / 3);
   EXPECT_EQ(nearestSource(0, 270, 66), 0);
   EXPECT_EQ(nearestSource(269, 270, 66), 65) << "the last view pixel shows the last source pixel";
   EXPECT_EQ(nearestSource(4, 278, 92), 1) << "centre of view pixel 4 lies over source pixel 1";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ViewColours, EachModesFunctionOfAPixelAndItsRounding) {
+  struct Case {
+    std::uint32_t pixel;
+    Colours colours;
+    std::uint32_t shown;
+  };
+  const Case cases[] = {
+      {0x00123456, Colours::Normal, 0xff123456},
+      {0x00123456, Colours::Inverted, 0xffedcba9},
+      {0xab000000, Colours::Inverted, 0xffffffff},  // the unused byte neither read nor kept
+      {0x00ffffff, Colours::Grey, 0xffffffff},
+      {0x00ff0000, Colours::Grey, 0xff363636},  // 54.213
+      {0x0000ff00, Colours::Grey, 0xffb6b6b6},  // 182.376
+      {0x000000ff, Colours::Grey, 0xff121212},  // 18.411
+      {0x0000ff00, Colours::InvertedGrey, 0xff494949},
+      {0x00020000, Colours::Grey, 0xff000000},  // 0.4252: down
+      {0x00a00014, Colours::Grey, 0xff232323},  // 34.0160 + 1.444 = 35.46: down
+      {0x00010101, Colours::Grey, 0xff010101},  // exactly 1
+      {0x00000007, Colours::Grey, 0xff010101},  // 0.5054: up
+      {0x00020014, Colours::Grey, 0xff020202},  // 0.4252 + 1.444 = 1.8692: up
+      {0x00000e4c, Colours::Grey, 0xff101010},  // 15.5 exactly: a half goes up
+      {0x0000292c, Colours::Grey, 0xff212121},  // 32.5 exactly: a half goes up
+      {0x00000007, Colours::InvertedGrey, 0xfffefefe},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(filtered(c.pixel, c.colours), c.shown)
+        << std::hex << c.pixel << " in mode " << static_cast<int>(c.colours);
+  EXPECT_EQ(inversionOf(Colours::Normal), Colours::Inverted);
+  EXPECT_EQ(inversionOf(Colours::Inverted), Colours::Normal);
+  EXPECT_EQ(inversionOf(Colours::Grey), Colours::InvertedGrey);
+  EXPECT_EQ(inversionOf(Colours::InvertedGrey), Colours::Grey);
 }
 
 }  // namespace

@@ -306,16 +306,30 @@ TEST_F(MainWindow, HidingThePanelKeepsTheViewSize) {
   EXPECT_EQ(form->PaintBox1->size(), view);
 }
 
-TEST_F(MainWindow, ContextMenuHasFiveEntries) {
+TEST_F(MainWindow, ContextMenuHasItsEntriesInOrderWithTheirKeys) {
   const auto actions = form->PopupMenu1->actions();
-  ASSERT_EQ(actions.size(), 5);
-  const QStringList captions{QStringLiteral("Панель инструментов"), QString(),
-                             QStringLiteral("Справка..."), QString(),
+  const QStringList captions{QStringLiteral("Панель инструментов"),
+                             QString(),
+                             QStringLiteral("Цвета"),
+                             QStringLiteral("Сглаживание"),
+                             QStringLiteral("Копировать изображение"),
+                             QStringLiteral("Сохранить изображение…"),
+                             QString(),
+                             QStringLiteral("Справка..."),
+                             QString(),
                              QStringLiteral("О программе...")};
-  for (int i = 0; i < 5; ++i) {
+  const QStringList keys{{}, {}, {}, {}, QStringLiteral("Ctrl+C"), QStringLiteral("Ctrl+S")};
+  ASSERT_EQ(actions.size(), captions.size());
+  for (int i = 0; i < captions.size(); ++i) {
     EXPECT_EQ(actions[i]->isSeparator(), captions[i].isEmpty()) << i;
     EXPECT_EQ(actions[i]->text(), captions[i]) << i;
+    EXPECT_EQ(actions[i]->shortcut().toString(), keys.value(i)) << i;
   }
+  QStringList colours;
+  for (const QAction* a : actions[2]->menu()->actions()) colours << a->text();
+  EXPECT_EQ(colours, QStringList({QStringLiteral("Обычные"), QStringLiteral("Обращённые\tCtrl+I"),
+                                  QStringLiteral("Оттенки серого"),
+                                  QStringLiteral("Обращённые оттенки серого\tCtrl+I")}));
 }
 
 TEST_F(MainWindow, HelpAsksForTheContentsOfTheHelpFile) {

@@ -53,6 +53,7 @@ class ImageView : public View {
   void present() override { ++presents; }
   void fill(const QColor& colour) override { fills.push_back(colour); }
   QColor blank() const override { return Qt::gray; }
+  QImage picture() override { return image; }
   void setPainter(std::unique_ptr<Painter>) override {}
   Painter* painter() const override { return nullptr; }
 };
@@ -64,8 +65,10 @@ class RecordingSurface : public ViewSurface {
   int draws = 0;
 
  protected:
-  bool shows(View&, const Rect&, const Rect&) override { return same; }
-  void draw(ScreenSource&, const Rect&, const Rect&, View&, const Rect&) override { ++draws; }
+  bool shows(View&, const Rect&, const Rect&, const ViewMode&) override { return same; }
+  void draw(ScreenSource&, const Rect&, const Rect&, View&, const Rect&, const ViewMode&) override {
+    ++draws;
+  }
 };
 
 TEST(ViewSurface, DrawsOnlyWhatTheViewDoesNotShowAlready) {

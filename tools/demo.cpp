@@ -3,11 +3,13 @@
 // moment, with the pointer and the rectangle the view enlarges marked on it. Prints the path of
 // every picture it saves. Last, one picture of the window on a screen twice as dense (200 %).
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPen>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <stdexcept>
 
@@ -60,17 +62,17 @@ int main(int argc, char* argv[]) {
     x.setRootPicture(samplePicture(1024, 768));
     x.movePointer(150, 40);
     // An X11 session's environment, whatever session this runs in.
-    ChildProcess vendrel(
-        program, {},
-        {QStringLiteral("DISPLAY=") + screen.display(), QStringLiteral("WAYLAND_DISPLAY"),
-         QStringLiteral("XDG_SESSION_TYPE=x11")});
+    const QStringList session{QStringLiteral("DISPLAY=") + screen.display(),
+                              QStringLiteral("WAYLAND_DISPLAY"),
+                              QStringLiteral("XDG_SESSION_TYPE=x11")};
+    ChildProcess vendrel(program, {}, session);
     auto window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
     if (!window) {
       std::fprintf(stderr, "vendrel-demo: the magnifier window did not appear\n");
       return 1;
     }
-    const QRect client = window->client;
-    const QRect view(client.x() + 1, client.y() + 1, client.width() - 2, client.height() - 83 - 2);
+    QRect client = window->client;
+    QRect view(client.x() + 1, client.y() + 1, client.width() - 2, client.height() - 83 - 2);
     // One grab of the whole screen: the window's picture is cut from it, so both show the same
     // moment.
     auto shot = [&](const QString& name, int zoom, QPoint spot) {
@@ -118,6 +120,9 @@ int main(int argc, char* argv[]) {
     x.click(1, plus.x(), plus.y());
     x.movePointer(60, 95);
     shot(QStringLiteral("vendrel-zoom4-text"), 4, {60, 95});
+    x.pressKeys({keysym::Control_L, 'i'});  // white text on black, and back
+    shot(QStringLiteral("vendrel-zoom4-inverted"), 4, {60, 95});
+    x.pressKeys({keysym::Control_L, 'i'});
     for (int i = 0; i < 6; ++i) x.click(1, plus.x(), plus.y());
     x.movePointer(440, 190);
     shot(QStringLiteral("vendrel-zoom10-lines"), 10, {440, 190});
@@ -130,6 +135,24 @@ int main(int argc, char* argv[]) {
     sleepMs(200);
     x.movePointer(900, 600);
     shot(QStringLiteral("vendrel-zoom2-frozen"), 2, {512, 440});  // the spot frozen before
+
+    // Smooth, at zoom 4 over the text: a copy of its own, so that the settings it starts with
+    // are nobody's.
+    vendrel.stop();
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("vendrel"));
+    QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
+    QFile ini(folder.filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    if (!QFile::copy(program, copy) || !ini.open(QIODevice::WriteOnly) ||
+        ini.write("[TrackBar]\r\nPosition=4\r\n[View]\r\nSmooth=1\r\n") < 0 || !ini.flush())
+      throw std::runtime_error("cannot set up a copy of the program");
+    ChildProcess smooth(copy, {}, session);
+    window = x.waitForWindow(QStringLiteral("Вендрел"), 10000);
+    if (!window) throw std::runtime_error("the smooth copy's window did not appear");
+    client = window->client;
+    view = QRect(client.x() + 1, client.y() + 1, client.width() - 2, client.height() - 83 - 2);
+    x.movePointer(60, 95);
+    shot(QStringLiteral("vendrel-zoom4-smooth"), 4, {60, 95});
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vendrel-demo: %s\n", e.what());
     return 1;

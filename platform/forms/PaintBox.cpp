@@ -44,6 +44,10 @@ QColor PaintBox::blank() const {
   return palette().color(QPalette::Button);
 }
 
+QImage PaintBox::picture() {
+  return painter_ ? painter_->picture() : frame().copy();
+}
+
 void PaintBox::setPainter(std::unique_ptr<Painter> painter) {
   painter_ = std::move(painter);
   setAttribute(Qt::WA_PaintOnScreen, painter_ != nullptr);  // Qt keeps out of the window

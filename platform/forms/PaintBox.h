@@ -24,6 +24,8 @@ class PaintBox : public QWidget, public View {
   void fill(const QColor& colour) override;
   void present() override;
   QColor blank() const override;
+  // Without a painter: the image Qt shows.
+  QImage picture() override;
 
   void setPainter(std::unique_ptr<Painter> painter) override;
   Painter* painter() const override { return painter_.get(); }

@@ -5,6 +5,7 @@
 
 #include "platform/pixels/CapturedPixels.h"
 #include "platform/pixels/Rect.h"
+#include "platform/pixels/ViewMode.h"
 
 class QImage;
 
@@ -22,6 +23,10 @@ class Stretcher {
   // Fills `dest` of `image` from `source`; the parts of `source` that `pixels` does not cover
   // (off the screen) are black. A zero-wide or zero-high source shows its first column or row.
   void copy(const CapturedPixels& pixels, const Rect& source, QImage& image, const Rect& dest);
+  // The same, smooth: each view pixel's centre is taken to the source as above, and the four
+  // source pixels around that point are mixed by their nearness to it (bilinear), so that every
+  // view pixel lies between them. Beyond the pixels read, their edge repeats.
+  void smooth(const CapturedPixels& pixels, const Rect& source, QImage& image, const Rect& dest);
 
  private:
   static void remap(std::vector<int>& map, int destLength, int sourceLength);
@@ -39,4 +44,19 @@ class Stretcher {
   std::vector<int> rows_;
   int columnsFor_[2] = {-1, -1};
   int rowsFor_[2] = {-1, -1};
+
+  // The two captured pixels a view column or row mixes, and the second one's share in 256ths.
+  struct Tap {
+    int first, second, weight;
+  };
+  // For each of `destLength` view pixels, the captured pixels (0 to `captured` - 1, the
+  // source starting `offset` pixels into them) around its centre taken to the source.
+  static void sample(std::vector<Tap>& taps, int destLength, int sourceLength, int offset,
+                     int captured);
+  std::vector<Tap> columnTaps_, rowTaps_;
+  std::vector<std::uint32_t> mixed_[2];  // captured rows mixed across to the view's width
 };
+
+// `pixels` in `colours`, written into `buffer`: the pixels the enlargement then reads.
+CapturedPixels recoloured(const CapturedPixels& pixels, Colours colours,
+                          std::vector<std::uint32_t>& buffer);

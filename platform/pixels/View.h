@@ -22,6 +22,9 @@ class View {
     virtual void fill(const QColor& colour, QSize size) = 0;
     // After an expose: the last picture drawn, again.
     virtual void redraw() = 0;
+    // The last enlargement drawn, as it was shown (colours and smoothing, device pixels), kept
+    // while the view is blank; a null image before the first.
+    virtual QImage picture() = 0;
   };
 
   virtual ~View() = default;
@@ -39,6 +42,9 @@ class View {
   // The colour of a view with nothing to show: the button face, as over the program's own
   // window.
   virtual QColor blank() const = 0;
+
+  // What the view shows, as the painter's picture() tells it.
+  virtual QImage picture() = 0;
 
   // Hands the view over to `painter`, which it then owns.
   virtual void setPainter(std::unique_ptr<Painter> painter) = 0;

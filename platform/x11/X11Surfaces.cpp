@@ -70,13 +70,37 @@ xcb_render_color_t renderColour(const QColor& c) {
           static_cast<std::uint16_t>(c.blue() * 257), 0xffff};
 }
 
+// How a picture is sampled: the transform and the filter last set on it.
+struct Sampling {
+  xcb_render_transform_t transform{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};  // at first
+  bool smooth = false;
+};
+
+// Gives `picture`, sampled as `current` says, the sampling `wanted`: only what differs.
+void resample(xcb_connection_t* c, xcb_render_picture_t picture, Sampling& current,
+              const Sampling& wanted) {
+  if (std::memcmp(&wanted.transform, &current.transform, sizeof wanted.transform) != 0)
+    xcb_render_set_picture_transform(c, picture, wanted.transform);
+  if (wanted.smooth != current.smooth) {
+    // The edge repeats for the bilinear filter, rather than mixing in the nothing beyond it.
+    static const char nearest[] = "nearest", bilinear[] = "bilinear";
+    const char* filter = wanted.smooth ? bilinear : nearest;
+    xcb_render_set_picture_filter(c, picture, static_cast<std::uint16_t>(std::strlen(filter)),
+                                  filter, 0, nullptr);
+    const std::uint32_t repeat = wanted.smooth ? XCB_RENDER_REPEAT_PAD : XCB_RENDER_REPEAT_NONE;
+    xcb_render_change_picture(c, picture, XCB_RENDER_CP_REPEAT, &repeat);
+  }
+  current = wanted;
+}
+
 // A picture of the screen (the root window) that sees the windows on it, sampled
-// nearest-neighbour.
+// nearest-neighbour, or bilinear for a smooth view.
 struct RootPicture {
   xcb_connection_t* c = nullptr;
   xcb_drawable_t drawable = 0;
   xcb_render_picture_t id = 0;
-  xcb_render_transform_t transform{};
+  xcb_render_pictformat_t format = 0;
+  Sampling sampling;
   ~RootPicture() {
     xcb_render_free_picture(c, id);
     xcb_flush(c);
@@ -93,17 +117,100 @@ struct PictureFormats {
   }
 };
 
-// Draws on the view's window with RENDER.
+// Pixels in memory put on a drawable of the screen's depth, in bands under the request size.
+void putPixels(xcb_connection_t* c, xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth,
+               QPoint at, QSize size, const std::uint32_t* pixels, int stride) {
+  const int w = size.width();
+  const int band = std::max(1, (256 * 1024) / (w * 4));
+  std::vector<std::uint32_t> rows;
+  for (int y = 0; y < size.height(); y += band) {
+    const int n = std::min(band, size.height() - y);
+    const std::uint32_t* from = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    if (stride != w) {  // the rows made contiguous
+      rows.resize(static_cast<std::size_t>(n) * w);
+      for (int r = 0; r < n; ++r)
+        std::memcpy(rows.data() + static_cast<std::ptrdiff_t>(r) * w,
+                    from + static_cast<std::ptrdiff_t>(r) * stride,
+                    static_cast<std::size_t>(w) * 4);
+      from = rows.data();
+    }
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, gc, static_cast<std::uint16_t>(w),
+                  static_cast<std::uint16_t>(n), static_cast<std::int16_t>(at.x()),
+                  static_cast<std::int16_t>(at.y() + y), 0, depth,
+                  static_cast<std::uint32_t>(n * w * 4),
+                  reinterpret_cast<const std::uint8_t*>(from));
+  }
+}
+
+// A pixmap and a picture of it, for a drawing made whole off the screen: the source in the view's
+// colours, or the view for the clipboard.
+struct Offscreen {
+  xcb_connection_t* c = nullptr;
+  xcb_pixmap_t pixmap = 0;
+  xcb_render_picture_t picture = 0;
+  xcb_gcontext_t copy = 0;    // copies from the screen with the windows on it, puts, fills black
+  xcb_gcontext_t invert = 0;  // fills flip every bit of what they cover
+  QSize size;
+  Sampling sampling;
+  Offscreen(xcb_connection_t* connection, xcb_drawable_t on, std::uint8_t depth,
+            xcb_render_pictformat_t format, QSize s)
+      : c(connection), size(s) {
+    pixmap = xcb_generate_id(c);
+    xcb_create_pixmap(c, depth, pixmap, on, static_cast<std::uint16_t>(s.width()),
+                      static_cast<std::uint16_t>(s.height()));
+    picture = xcb_generate_id(c);
+    xcb_render_create_picture(c, picture, pixmap, format, 0, nullptr);
+    copy = xcb_generate_id(c);
+    const std::uint32_t copying[] = {XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
+    xcb_create_gc(c, copy, pixmap, XCB_GC_SUBWINDOW_MODE | XCB_GC_GRAPHICS_EXPOSURES, copying);
+    invert = xcb_generate_id(c);
+    const std::uint32_t function = XCB_GX_INVERT;
+    xcb_create_gc(c, invert, pixmap, XCB_GC_FUNCTION, &function);
+  }
+  ~Offscreen() {
+    xcb_free_gc(c, invert);
+    xcb_free_gc(c, copy);
+    xcb_render_free_picture(c, picture);
+    xcb_free_pixmap(c, pixmap);
+  }
+  Offscreen(const Offscreen&) = delete;
+  Offscreen& operator=(const Offscreen&) = delete;
+};
+
+// Makes `held` a new offscreen when it is not yet one of `size`.
+Offscreen& offscreenOf(std::unique_ptr<Offscreen>& held, xcb_connection_t* c, xcb_drawable_t on,
+                       std::uint8_t depth, xcb_render_pictformat_t format, QSize size) {
+  if (!held || held->size != size) {
+    held.reset();
+    held = std::make_unique<Offscreen>(c, on, depth, format, size);
+  }
+  return *held;
+}
+
+// Draws on the view's window with RENDER. In other colours than the screen's, the source is
+// first made in them off the screen (a view's worth of pixels fewer at zoom Z), and enlarged
+// from there.
 class RenderPainter final : public View::Painter {
  public:
   RenderPainter(const Display& d, xcb_window_t window, xcb_render_pictformat_t format,
                 std::shared_ptr<RootPicture> root)
-      : c_(d.connection), window_(window), root_(std::move(root)) {
+      : c_(d.connection),
+        window_(window),
+        format_(format),
+        rootDepth_(d.screen->root_depth),
+        shm_(d.shm),
+        root_(std::move(root)) {
     keepContentsOnExpose(c_, window);
     picture_ = xcb_generate_id(c_);
     xcb_render_create_picture(c_, picture_, window, format, 0, nullptr);
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr));
+    depth_ = geometry ? geometry->depth : rootDepth_;
   }
   ~RenderPainter() override {
+    segment_.reset();
+    recoloured_.reset();
+    view_.reset();
     xcb_render_free_picture(c_, picture_);
     xcb_flush(c_);
   }
@@ -115,16 +222,21 @@ class RenderPainter final : public View::Painter {
     return c == c_ && window == window_;
   }
 
-  // Whether its last drawing was `source` copied into `dest`.
-  bool shows(const Rect& source, const Rect& dest) const {
-    return last_ == Last::Copy && source == source_ && dest == dest_;
+  // Whether its last drawing was `source` copied into `dest` in `mode`.
+  bool shows(const Rect& source, const Rect& dest, const ViewMode& mode) const {
+    return last_ == Last::Copy && source == source_ && dest == dest_ && mode == mode_;
   }
 
-  void composite(std::shared_ptr<RootPicture> root, const Rect& source, const Rect& dest) {
+  // `greys`: the source's pixels in the mode's greys, which the server cannot make.
+  void composite(std::shared_ptr<RootPicture> root, const Rect& source, const Rect& dest,
+                 const ViewMode& mode, const CapturedPixels* greys) {
     root_ = std::move(root);
     last_ = Last::Copy;
+    copied_ = true;
     source_ = source;
     dest_ = dest;
+    mode_ = mode;
+    if (greys) put(*greys);
     draw();
   }
 
@@ -140,59 +252,154 @@ class RenderPainter final : public View::Painter {
 
   void redraw() override { draw(); }
 
+  // The last copy made again, off the screen, and read back.
+  QImage picture() override {
+    if (!copied_ || dest_.isEmpty()) return {};
+    const int w = dest_.width(), h = dest_.height();
+    Offscreen& view = offscreenOf(view_, c_, window_, depth_, format_, {w, h});
+    render(view.picture, 0, 0);
+    Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
+        c_,
+        xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, view.pixmap, 0, 0,
+                      static_cast<std::uint16_t>(w), static_cast<std::uint16_t>(h), ~0u),
+        nullptr));
+    if (!image || xcb_get_image_data_length(image.get()) != w * h * 4)
+      throw std::runtime_error("the view's picture cannot be read back");
+    QImage out(w, h, QImage::Format_RGB32);
+    const auto* in = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
+    for (int y = 0; y < h; ++y) {
+      auto* line = reinterpret_cast<std::uint32_t*>(out.scanLine(y));
+      for (int x = 0; x < w; ++x) line[x] = in[y * w + x] | 0xff000000u;
+    }
+    return out;
+  }
+
  private:
   enum class Last { Nothing, Copy, Fill };
+
+  QSize sourceSize() const { return {std::max(source_.width(), 1), std::max(source_.height(), 1)}; }
+
+  // The source in the view's colours, off the screen, as wide and high as the source.
+  Offscreen& recoloured() {
+    return offscreenOf(recoloured_, c_, root_->drawable, rootDepth_, root_->format, sourceSize());
+  }
+
+  void put(const CapturedPixels& pixels) {
+    Offscreen& s = recoloured();
+    const Rect& a = pixels.area;
+    if (a.width() != s.size.width() || a.height() != s.size.height()) {
+      const xcb_rectangle_t all = wholeView(s.size);  // black where there is no screen
+      xcb_poly_fill_rectangle(c_, s.pixmap, s.copy, 1, &all);
+    }
+    if (a.isEmpty()) return;
+    const QPoint at(a.left - source_.left, a.top - source_.top);
+    const auto bytes = static_cast<std::size_t>(a.width()) * a.height() * 4;
+    if (shm_) {
+      try {
+        if (!segment_ || segment_->bytes() < bytes)
+          segment_ = std::make_unique<SharedSegment>(c_, bytes);
+      } catch (const std::runtime_error&) {
+        shm_ = false;
+      }
+    }
+    if (!shm_) {
+      putPixels(c_, s.pixmap, s.copy, rootDepth_, at, {a.width(), a.height()}, pixels.bits,
+                pixels.stride);
+      return;
+    }
+    // Through shared memory, as the screen's pixels came: a socket's copy costs more.
+    for (int y = 0; y < a.height(); ++y)
+      std::memcpy(segment_->pixels() + static_cast<std::ptrdiff_t>(y) * a.width(),
+                  pixels.bits + static_cast<std::ptrdiff_t>(y) * pixels.stride,
+                  static_cast<std::size_t>(a.width()) * 4);
+    const auto w = static_cast<std::uint16_t>(a.width());
+    const auto h = static_cast<std::uint16_t>(a.height());
+    xcb_shm_put_image(c_, s.pixmap, s.copy, w, h, 0, 0, w, h, static_cast<std::int16_t>(at.x()),
+                      static_cast<std::int16_t>(at.y()), rootDepth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
+                      segment_->id(), 0);
+  }
 
   void draw() {
     if (last_ == Last::Fill) {
       const xcb_rectangle_t all = wholeView(fillSize_);
       xcb_render_fill_rectangles(c_, XCB_RENDER_PICT_OP_SRC, picture_, colour_, 1, &all);
     } else if (last_ == Last::Copy && !dest_.isEmpty()) {
-      const int sw = std::max(source_.width(), 1), sh = std::max(source_.height(), 1);
-      xcb_render_transform_t t{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};
-      std::int16_t sx = 0, sy = 0;
-      if (sw == dest_.width() && sh == dest_.height()) {
-        // One to one: no transform at all, so the server takes its plain copy.
-        sx = static_cast<std::int16_t>(source_.left);
-        sy = static_cast<std::int16_t>(source_.top);
-      } else {
-        // The transform takes a view pixel's centre to the source: each view pixel samples one
-        // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
-        // samples a hair below the point: one unit of 16.16 makes up for it.)
-        t = {scale(sw, dest_.width()),
-             0,
-             fixed(source_.left) + 1,
-             0,
-             scale(sh, dest_.height()),
-             fixed(source_.top) + 1,
-             0,
-             0,
-             fixed(1)};
+      if (mode_.colours == Colours::Inverted) {
+        // 255 - c in each channel, the difference with white, is every bit of the pixel
+        // flipped: the core protocol's inverting fill does it as fast as a copy, where RENDER's
+        // difference takes pixman's general path, at four times the whole tick (measured).
+        Offscreen& s = recoloured();
+        xcb_copy_area(c_, root_->drawable, s.pixmap, s.copy,
+                      static_cast<std::int16_t>(source_.left),
+                      static_cast<std::int16_t>(source_.top), 0, 0,
+                      static_cast<std::uint16_t>(s.size.width()),
+                      static_cast<std::uint16_t>(s.size.height()));
+        const xcb_rectangle_t all = wholeView(s.size);
+        xcb_poly_fill_rectangle(c_, s.pixmap, s.invert, 1, &all);
       }
-      if (std::memcmp(&t, &root_->transform, sizeof t) != 0) {
-        xcb_render_set_picture_transform(c_, root_->id, t);
-        root_->transform = t;
-      }
-      xcb_render_composite(
-          c_, XCB_RENDER_PICT_OP_SRC, root_->id, XCB_RENDER_PICTURE_NONE, picture_, sx, sy, 0, 0,
-          static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
-          static_cast<std::uint16_t>(dest_.width()), static_cast<std::uint16_t>(dest_.height()));
+      render(picture_, dest_.left, dest_.top);
     }
     xcb_flush(c_);
   }
 
+  // The copy of `source_` in `mode_`, into `target` at (x, y): from the screen itself in its
+  // own colours, else from the source made in the view's.
+  void render(xcb_render_picture_t target, int x, int y) {
+    const bool screen = mode_.colours == Colours::Normal || !recoloured_;
+    const xcb_render_picture_t from = screen ? root_->id : recoloured_->picture;
+    Sampling& sampled = screen ? root_->sampling : recoloured_->sampling;
+    const int left = screen ? source_.left : 0, top = screen ? source_.top : 0;
+    const QSize s = sourceSize();
+    Sampling wanted{{fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)}, mode_.smooth};
+    std::int16_t sx = 0, sy = 0;
+    if (s.width() == dest_.width() && s.height() == dest_.height()) {
+      // One to one: no transform at all, so the server takes its plain copy.
+      sx = static_cast<std::int16_t>(left);
+      sy = static_cast<std::int16_t>(top);
+    } else {
+      // The transform takes a view pixel's centre to the source: each view pixel samples one
+      // source pixel, the nearest, and the rectangle maps onto the whole view. (pixman
+      // samples a hair below the point: one unit of 16.16 makes up for it; the bilinear
+      // filter mixes the pixels around the point itself, and needs none.)
+      const int hair = mode_.smooth ? 0 : 1;
+      wanted.transform = {scale(s.width(), dest_.width()),
+                          0,
+                          fixed(left) + hair,
+                          0,
+                          scale(s.height(), dest_.height()),
+                          fixed(top) + hair,
+                          0,
+                          0,
+                          fixed(1)};
+    }
+    resample(c_, from, sampled, wanted);
+    xcb_render_composite(c_, XCB_RENDER_PICT_OP_SRC, from, XCB_RENDER_PICTURE_NONE, target, sx, sy,
+                         0, 0, static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                         static_cast<std::uint16_t>(dest_.width()),
+                         static_cast<std::uint16_t>(dest_.height()));
+  }
+
   xcb_connection_t* c_;
   xcb_window_t window_;
+  xcb_render_pictformat_t format_;
+  std::uint8_t rootDepth_;
+  bool shm_;  // the greys go through shared memory, while it works
+  std::uint8_t depth_ = 0;
   std::shared_ptr<RootPicture> root_;
   xcb_render_picture_t picture_ = 0;
+  std::unique_ptr<Offscreen> recoloured_;
+  std::unique_ptr<Offscreen> view_;  // for picture()
+  std::unique_ptr<SharedSegment> segment_;
   Last last_ = Last::Nothing;
+  bool copied_ = false;  // a copy was made, which picture() makes again
   Rect source_, dest_;
+  ViewMode mode_;
   xcb_render_color_t colour_{};
   QSize fillSize_;
 };
 
 // Enlarges on the server with RENDER, from the pixels the server holds: none cross to the
-// program.
+// program but the source's, for the greys the server cannot make.
 class RenderSurface final : public ViewSurface {
  public:
   explicit RenderSurface(std::shared_ptr<X11Display> owner)
@@ -213,16 +420,25 @@ class RenderSurface final : public ViewSurface {
   void bind() override { requireConnection(display_.connection); }
 
  protected:
-  bool shows(View& view, const Rect& source, const Rect& dest) override {
-    return painterFor(view).shows(source, dest);
+  bool shows(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    return painterFor(view).shows(source, dest, mode);
   }
 
-  void draw(ScreenSource& screen, const Rect& source, const Rect& /*area*/, View& view,
-            const Rect& dest) override {
+  void draw(ScreenSource& screen, const Rect& source, const Rect& area, View& view,
+            const Rect& dest, const ViewMode& mode) override {
     const ServerPixels pixels = screen.onServer();
     if (pixels.server != owner_.get() || !pixels.drawable)
       throw std::runtime_error("the screen's pixels are not on this X server");
-    painterFor(view).composite(pictureOf(pixels.drawable), source, dest);
+    std::shared_ptr<RootPicture> root = pictureOf(pixels.drawable);
+    if (mode.colours != Colours::Grey && mode.colours != Colours::InvertedGrey) {
+      painterFor(view).composite(std::move(root), source, dest, mode, nullptr);
+      return;
+    }
+    // Only the source's pixels cross to the program and back, made grey on the way.
+    const CapturedPixels greys =
+        recoloured(area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area),
+                   mode.colours, greys_);
+    painterFor(view).composite(std::move(root), source, dest, mode, &greys);
   }
 
  private:
@@ -245,10 +461,10 @@ class RenderSurface final : public ViewSurface {
     root->c = c;
     root->drawable = drawable;
     root->id = xcb_generate_id(c);
-    root->transform = {fixed(1), 0, 0, 0, fixed(1), 0, 0, 0, fixed(1)};  // as RENDER starts
+    root->format = formatOf(drawable, "the screen");
     const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
-    xcb_render_create_picture(c, root->id, drawable, formatOf(drawable, "the screen"),
-                              XCB_RENDER_CP_SUBWINDOW_MODE, &includeInferiors);
+    xcb_render_create_picture(c, root->id, drawable, root->format, XCB_RENDER_CP_SUBWINDOW_MODE,
+                              &includeInferiors);
     static const char nearest[] = "nearest";
     xcb_render_set_picture_filter(c, root->id, sizeof nearest - 1, nearest, 0, nullptr);
     root_ = std::move(root);
@@ -265,6 +481,7 @@ class RenderSurface final : public ViewSurface {
   Display display_;
   PictureFormats formats_;
   std::shared_ptr<RootPicture> root_;
+  std::vector<std::uint32_t> greys_;
 };
 
 // ---- Client side: pixels in memory, enlarged here and put on the view ----------------------
@@ -322,16 +539,17 @@ class ImagePainter final : public View::Painter {
     return image_;
   }
 
-  // Whether its last drawing was `source` enlarged into `dest`.
-  bool shows(const Rect& source, const Rect& dest) const {
-    return put_ && !filled_ && source == source_ && dest == dest_;
+  // Whether its last drawing was `source` enlarged into `dest` in `mode`.
+  bool shows(const Rect& source, const Rect& dest, const ViewMode& mode) const {
+    return put_ && !filled_ && source == source_ && dest == dest_ && mode == mode_;
   }
 
-  void put(const Rect& source, const Rect& dest) {
+  void put(const Rect& source, const Rect& dest, const ViewMode& mode) {
     filled_ = false;
     put_ = true;
     source_ = source;
     dest_ = dest;
+    mode_ = mode;
     draw();
   }
 
@@ -345,6 +563,9 @@ class ImagePainter final : public View::Painter {
   }
 
   void redraw() override { draw(); }
+
+  // A fill leaves the image as it was.
+  QImage picture() override { return put_ ? image_.copy() : QImage(); }
 
  private:
   void draw() {
@@ -382,6 +603,7 @@ class ImagePainter final : public View::Painter {
   bool filled_ = false;
   bool put_ = false;
   Rect source_, dest_;
+  ViewMode mode_;
   std::uint32_t colour_ = 0;
   QSize fillSize_;
 };
@@ -396,14 +618,14 @@ class ImageSurface final : public PixelSurface {
   void bind() override { requireConnection(display_.connection); }
 
  protected:
-  bool shows(View& view, const Rect& source, const Rect& dest) override {
-    return painterFor(view).shows(source, dest);
+  bool shows(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    return painterFor(view).shows(source, dest, mode);
   }
 
   QImage& target(View& view) override { return painterFor(view).image(view.deviceSize()); }
 
-  void present(View& view, const Rect& source, const Rect& dest) override {
-    painterFor(view).put(source, dest);
+  void present(View& view, const Rect& source, const Rect& dest, const ViewMode& mode) override {
+    painterFor(view).put(source, dest, mode);
   }
 
  private:
