@@ -42,6 +42,14 @@ class MonitorsOnX : public Magnifier {
            p.exitCode() == 0;
   }
 
+  // A third monitor, 800 x 600 at (200, 768), below the other two.
+  bool addMonitorBelow() {
+    return xrandr({QStringLiteral("--addmode"), QStringLiteral("DUMMY2"),
+                   QStringLiteral("800x600")}) &&
+           xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY2"), QStringLiteral("--mode"),
+                   QStringLiteral("800x600"), QStringLiteral("--pos"), QStringLiteral("200x768")});
+  }
+
   QRect outer() {
     for (const WindowInfo& w : x->topLevels())
       if (w.id == window.id) return w.outer;
@@ -92,11 +100,7 @@ TEST_F(MonitorsOnX, ViewIsPixelExactOnEachMonitorAndAtTheirEdges) {
 TEST_F(MonitorsOnX, AMonitorAddedOrRemovedWhileRunningIsFollowed) {
   startOnMonitors();
   if (IsSkipped()) return;
-  ASSERT_TRUE(
-      xrandr({QStringLiteral("--addmode"), QStringLiteral("DUMMY2"), QStringLiteral("800x600")}));
-  ASSERT_TRUE(
-      xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY2"), QStringLiteral("--mode"),
-              QStringLiteral("800x600"), QStringLiteral("--pos"), QStringLiteral("200x768")}));
+  ASSERT_TRUE(addMonitorBelow());
   ASSERT_EQ(x->screenSize(), QSize(1824, 1368));
   coverScreen();
   const Rect below{200, 768, 1000, 1368};
@@ -120,11 +124,7 @@ TEST_F(MonitorsOnX, AMonitorAddedOrRemovedWhileRunningIsFollowed) {
 TEST_F(MonitorsOnX, TheWindowOnAMonitorThatGoesIsBroughtOntoThePrimary) {
   startOnMonitors();
   if (IsSkipped()) return;
-  ASSERT_TRUE(
-      xrandr({QStringLiteral("--addmode"), QStringLiteral("DUMMY2"), QStringLiteral("800x600")}));
-  ASSERT_TRUE(
-      xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY2"), QStringLiteral("--mode"),
-              QStringLiteral("800x600"), QStringLiteral("--pos"), QStringLiteral("200x768")}));
+  ASSERT_TRUE(addMonitorBelow());
   x->configure(window.frame, {300, 900, 280, 298});
   ASSERT_TRUE(waitUntil([&] { return outer() == QRect(300, 900, 280, 298); }));
   ASSERT_TRUE(
