@@ -663,6 +663,56 @@ void reportWaylandRest(double wakeUpsPerSecond) {
                               : "NOT met");
 }
 
+// The program on X11 with both following choices on, over a still screen that holds a GTK
+// window with text fields on an accessibility bus of its own: its wake-ups a second once it has
+// settled; negative when it could not be measured.
+double followingRestWakeUps(const QString& program, double seconds) {
+  try {
+    VirtualScreen screen(ScreenWidth, ScreenHeight);
+    XSession x(screen.display());
+    x.setRootPicture(uniquePixelPicture(ScreenWidth, ScreenHeight));
+    const AccessibilityBus bus(screen.display(), x);
+    const QStringList environment =
+        bus.environment() << QStringLiteral("DISPLAY=") + screen.display()
+                          << QStringLiteral("WAYLAND_DISPLAY")
+                          << QStringLiteral("XDG_SESSION_TYPE=x11");
+    ChildProcess fields(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py"),
+                         QStringLiteral("fields")},
+                        environment, true);
+    if (!x.waitForWindow(QStringLiteral("Two fields"), 10000)) return -1;
+    QTemporaryDir folder;
+    const QString exe = folder.filePath(QStringLiteral("vendrel"));
+    QFile::copy(program, exe);
+    QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
+    QFile ini(folder.filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    if (!ini.open(QIODevice::WriteOnly)) return -1;
+    ini.write("[Tracking]\r\nFocus=1\r\nCaret=1\r\n");
+    ini.close();
+    x.movePointer(1500, 700);
+    ChildProcess vendrel(exe, {}, environment);
+    if (!x.waitForWindow(QStringLiteral("Вендрел"), 10000)) return -1;
+    sleepMs(2000);  // started, registered on the bus, and at rest
+    const qint64 before = wakeUps(vendrel.pid());
+    sleepMs(static_cast<int>(seconds * 1000));
+    if (!vendrel.running()) return -1;
+    return static_cast<double>(wakeUps(vendrel.pid()) - before) / seconds;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "no accessibility bus for the program: %s\n", e.what());
+    return -1;
+  }
+}
+
+void reportFollowingRest(double wakeUpsPerSecond) {
+  std::printf(
+      "\nFollowing the keyboard focus and the text cursor, a still screen: %.1f wake-ups a "
+      "second (bar 0: %s)\n",
+      wakeUpsPerSecond,
+      wakeUpsPerSecond < 0    ? "NOT measured"
+      : wakeUpsPerSecond == 0 ? "met"
+                              : "NOT met");
+}
+
 void reportStillScreen(const StillScreen& r, double seconds) {
   std::printf(
       "\nA still screen at the design size, %.0f s each scene in ten turns (%% of one core, the "
@@ -714,6 +764,7 @@ int main(int argc, char** argv) {
   QString program;
   QString stillOnly;      // --still-screen PROGRAM: that section alone
   QString restOnly;       // --wayland-rest PROGRAM: the Wayland path at rest alone
+  QString followingOnly;  // --following-rest PROGRAM: following the keyboard, at rest, alone
   bool grabOnly = false;  // --grab: the single-instance guard's section alone
   double seconds = 20;
   std::vector<char*> args{argv[0]};
@@ -728,6 +779,8 @@ int main(int argc, char** argv) {
       stillOnly = QString::fromLocal8Bit(argv[++i]);
     else if (!std::strcmp(argv[i], "--wayland-rest") && i + 1 < argc)
       restOnly = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--following-rest") && i + 1 < argc)
+      followingOnly = QString::fromLocal8Bit(argv[++i]);
     else
       args.push_back(argv[i]);
   }
@@ -736,6 +789,12 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(benchArgc, args.data());
     reportWaylandRest(portalRestingWakeUps(restOnly, seconds));
+    return 0;
+  }
+  if (!followingOnly.isEmpty()) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(benchArgc, args.data());
+    reportFollowingRest(followingRestWakeUps(followingOnly, seconds));
     return 0;
   }
   if (!stillOnly.isEmpty()) {
@@ -880,6 +939,7 @@ int main(int argc, char** argv) {
     reportStillScreen(runStillScreen(program, seconds), seconds);
   }
 
+  if (!program.isEmpty()) reportFollowingRest(followingRestWakeUps(program, std::min(seconds, 10.0)));
   if (portal && !program.isEmpty()) {
     reportWaylandRest(portalRestingWakeUps(program, std::min(seconds, 10.0)));
   }

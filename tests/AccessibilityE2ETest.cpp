@@ -1,11 +1,15 @@
 #include <atspi/atspi.h>
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstring>
 #include <functional>
 #include <memory>
 
+#include "app/Follow.h"
 #include "app/Magnify.h"
 #include "tests/E2E.h"
 
@@ -67,60 +71,39 @@ QString treeOf(AtspiAccessible* app) {
   return out;
 }
 
+// A program's application on the bus, once it has shown a window there.
+Node applicationOf(int pid) {
+  Node found;
+  waitUntil([&] {
+    Node desktop(atspi_get_desktop(0));
+    const gint n = atspi_accessible_get_child_count(desktop.get(), nullptr);
+    for (gint i = 0; i < n; ++i) {
+      Node app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
+      if (app && static_cast<int>(atspi_accessible_get_process_id(app.get(), nullptr)) == pid &&
+          atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
+        atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);  // always ask
+        found = std::move(app);
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
 class AccessibleMagnifier : public Magnifier {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(files_.isValid());
     startServer({});
-    // A session bus of the test's own, and on it the accessibility bus's launcher, which also
-    // tells the X server where that bus is.
-    const QString bus = QStringLiteral("unix:path=") + files_.filePath(QStringLiteral("bus"));
-    const QStringList session{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus,
-                              QStringLiteral("DISPLAY=") + screen->display()};
-    dbus_ = std::make_unique<ChildProcess>(
-        QStringLiteral("dbus-daemon"),
-        QStringList{QStringLiteral("--session"), QStringLiteral("--address=") + bus,
-                    QStringLiteral("--nofork"), QStringLiteral("--nopidfile")},
-        session, true);
-    waitUntil([&] { return QFile::exists(files_.filePath(QStringLiteral("bus"))); });
-    launcher_ = std::make_unique<ChildProcess>(
-        QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
-        QStringList{QStringLiteral("--launch-immediately"), QStringLiteral("--a11y=1")}, session,
-        true);
-    ASSERT_TRUE(waitUntil([&] { return x->hasProperty(x->root(), "AT_SPI_BUS"); }))
-        << "the accessibility bus did not start";
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
-    qputenv("DISPLAY", screen->display().toUtf8());
-    qunsetenv("AT_SPI_BUS_ADDRESS");
+    ASSERT_NO_FATAL_FAILURE(startAccessibilityBus());
     ASSERT_EQ(atspi_init(), 0);
-    environment << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus
-                << QStringLiteral("AT_SPI_BUS_ADDRESS")  // found through the session bus
-                << QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
+    environment << QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
     program = launch();
     ASSERT_TRUE(waitForMagnifier());
   }
 
   // The magnifier's application on the bus, once it has shown its window there.
-  Node application() {
-    Node found;
-    waitUntil([&] {
-      Node desktop(atspi_get_desktop(0));
-      const gint n = atspi_accessible_get_child_count(desktop.get(), nullptr);
-      for (gint i = 0; i < n; ++i) {
-        Node app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-        if (app &&
-            static_cast<int>(atspi_accessible_get_process_id(app.get(), nullptr)) ==
-                program->pid() &&
-            atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
-          atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);  // always ask
-          found = std::move(app);
-          return true;
-        }
-      }
-      return false;
-    });
-    return found;
-  }
+  Node application() { return applicationOf(program->pid()); }
 
   Node find(AtspiAccessible* app, const QString& role, const QString& name) {
     AtspiAccessible* found = nullptr;
@@ -154,10 +137,6 @@ class AccessibleMagnifier : public Magnifier {
     g_clear_error(&error);
     g_object_unref(action);
   }
-
- private:
-  QTemporaryDir files_;
-  std::unique_ptr<ChildProcess> dbus_, launcher_;
 };
 
 // Events from the bus, as they come to a screen reader listening for name changes.
@@ -236,6 +215,153 @@ TEST_F(AccessibleMagnifier, ButtonsAndSliderZoomThroughTheBus) {
   });
   EXPECT_EQ(takeText(atspi_accessible_get_description(view.get(), nullptr)),
             QStringLiteral("Режим \"Заморозка\""));
+}
+
+// The view following another program's keyboard: a GTK 3 window at the top-left corner with
+// two text fields far apart, the magnifier below right of it with a view of 270 x 186 (whole
+// multiples of zoom 3: exact), and the pointer on the desktop's picture below the fields.
+class FollowingMagnifier : public Magnifier {
+ protected:
+  static constexpr QPoint Pointer{300, 600};
+  static constexpr std::uint32_t Tab = 0xff09, LetterW = 0x77;
+
+  void begin(const QByteArray& tracking, const char* other = "fields") {
+    startServer({});
+    ASSERT_NO_FATAL_FAILURE(startAccessibilityBus());
+    ASSERT_EQ(atspi_init(), 0);
+    other_ = std::make_unique<ChildProcess>(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py"),
+                    QString::fromLatin1(other)},
+        QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);
+    // The first field has the focus before the magnifier listens.
+    if (!std::strcmp(other, "fields")) {
+      ASSERT_TRUE(waitUntil([&] {
+        const std::vector<Node> f = fields();
+        return f.size() == 2 && focused(f[0].get());
+      }));
+    }
+    QFile ini(QFileInfo(placeProgram()).dir().filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[MainForm]\r\nLeft=700\r\nTop=450\r\nWidth=272\r\nHeight=271\r\n" + tracking);
+    ini.close();
+    x->movePointer(Pointer.x(), Pointer.y());
+    program = launch();
+    ASSERT_TRUE(waitForMagnifier());
+    ASSERT_TRUE(viewShows(around(Pointer)));
+  }
+
+  static Rect around(QPoint p) { return sourceRect(p, 270, 186, 3, {0, 0, 1024, 768}); }
+  static Rect around(const Sighting& s) { return around(sightingPoint(s, {45, 31})); }
+
+  // The text fields, as the bus tells them, in order.
+  std::vector<Node> fields() {
+    std::vector<Node> found;
+    Node app = applicationOf(other_->pid());
+    if (app)
+      walk(app.get(), 0, [&](AtspiAccessible* a, int) {
+        if (roleOf(a) == QLatin1String("text"))
+          found.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(a)));
+        return false;
+      });
+    return found;
+  }
+
+  static bool focused(AtspiAccessible* a) {
+    AtspiStateSet* states = atspi_accessible_get_state_set(a);
+    const bool is = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
+    g_object_unref(states);
+    return is;
+  }
+
+  static Sighting focusOf(AtspiAccessible* field) {
+    AtspiComponent* c = atspi_accessible_get_component_iface(field);
+    AtspiRect* r = atspi_component_get_extents(c, ATSPI_COORD_TYPE_SCREEN, nullptr);
+    const Sighting s{Sighting::Focus, {r->x, r->y, r->x + r->width, r->y + r->height}, false};
+    g_free(r);
+    g_object_unref(c);
+    return s;
+  }
+
+  static Sighting caretOf(AtspiAccessible* field, int* offset = nullptr) {
+    AtspiText* t = atspi_accessible_get_text_iface(field);
+    const gint at = atspi_text_get_caret_offset(t, nullptr);
+    AtspiRect* r = atspi_text_get_character_extents(t, at, ATSPI_COORD_TYPE_SCREEN, nullptr);
+    const Sighting s{Sighting::Caret, {r->x, r->y, r->x + r->width, r->y + r->height}, false};
+    if (offset) *offset = at;
+    g_free(r);
+    g_object_unref(t);
+    return s;
+  }
+
+  // Waits until the view shows the screen's `source` enlarged, whatever is drawn there; how
+  // long that took, or -1.
+  qint64 viewShowsScreen(const std::function<Rect()>& source, int ms = Patience) {
+    const QRect view = viewOnScreen();
+    QElapsedTimer clock;
+    clock.start();
+    const bool shown = waitUntil(
+        [&] {
+          const Rect s = source();
+          if (s.isEmpty()) return false;
+          const QImage part = x->grab(QRect(s.left, s.top, s.width(), s.height()));
+          return x->grab(view) == part.scaled(view.size());
+        },
+        ms);
+    return shown ? clock.elapsed() : -1;
+  }
+
+  std::unique_ptr<ChildProcess> other_;
+};
+
+TEST_F(FollowingMagnifier, TabAndTypingLeadTheViewAndThePointerTakesItBack) {
+  ASSERT_NO_FATAL_FAILURE(begin("[Tracking]\r\nFocus=1\r\nCaret=1\r\n"));
+  std::vector<Node> two = fields();
+  ASSERT_EQ(two.size(), 2u);
+  const Sighting second = focusOf(two[1].get());
+  ASSERT_GT(second.box.left - focusOf(two[0].get()).box.left, 90) << "far apart";
+
+  x->pressKeys({Tab});
+  EXPECT_GE(viewShowsScreen([&] { return around(second); }), 0) << "the second field";
+
+  for (int typed = 1; typed <= 3; ++typed) {
+    x->pressKeys({LetterW});
+    int offset = 0;
+    const qint64 ms = viewShowsScreen([&] {
+      const Sighting caret = caretOf(two[1].get(), &offset);
+      return offset == typed ? around(caret) : Rect{};
+    });
+    EXPECT_GE(ms, 0) << "the text cursor after letter " << typed;
+    std::printf("a letter typed to the view showing its text cursor: %lld ms\n",
+                static_cast<long long>(ms));
+  }
+
+  x->movePointer(Pointer.x() + 20, Pointer.y() + 40);
+  EXPECT_TRUE(viewShows(around(Pointer + QPoint(20, 40)))) << "the pointer leads again";
+}
+
+TEST_F(FollowingMagnifier, WithBothChoicesOffNothingFollows) {
+  ASSERT_NO_FATAL_FAILURE(begin(""));
+  std::vector<Node> two = fields();
+  ASSERT_EQ(two.size(), 2u);
+  x->pressKeys({Tab});
+  x->pressKeys({LetterW});
+  int offset = 0;
+  ASSERT_TRUE(waitUntil([&] {
+    caretOf(two[1].get(), &offset);
+    return offset == 1;
+  }));
+  ASSERT_TRUE(waitForTick(Pointer + QPoint(-30, 20)));
+  EXPECT_TRUE(viewShows(around(Pointer)));
+}
+
+TEST_F(FollowingMagnifier, AProgramThatNeverAnswersHoldsNothingUp) {
+  // It tells of a focus and a text cursor twenty times a second, and answers nothing.
+  ASSERT_NO_FATAL_FAILURE(begin("[Tracking]\r\nFocus=1\r\nCaret=1\r\n", "mute"));
+  for (const QPoint p : {QPoint(150, 150), QPoint(600, 300), QPoint(200, 650)}) {
+    x->movePointer(p.x(), p.y());
+    EXPECT_TRUE(viewShows(around(p), Patience / 3)) << "the view follows the pointer";
+  }
 }
 
 }  // namespace

@@ -140,6 +140,47 @@ TEST_F(MainWindow, WhatIsDoneToTheWindowWakesTheTicks) {
   }
 }
 
+TEST_F(MainWindow, TheViewFollowsTheKeyboardOnlyWhenAskedAndWakesOnlyToMove) {
+  EXPECT_FALSE(app.fakeAttention.focus || app.fakeAttention.caret) << "off by default";
+  form->FollowCaretItem1->trigger();
+  ASSERT_TRUE(app.fakeAttention.caret && app.fakeAttention.seen);
+  EXPECT_FALSE(app.fakeAttention.focus);
+
+  desktop().reports = true;
+  const int w = form->PaintBox1->width(), h = form->PaintBox1->height();
+  const int hw = (w / 3) / 2, hh = (h / 3) / 2;
+  settle([&] { return form->resting(); });
+  ASSERT_TRUE(form->resting());
+  app.fakeAttention.seen({Sighting::Caret, {100, 200, 108, 217}, false});
+  QApplication::processEvents();
+  EXPECT_TRUE(showsSource(form->PaintBox1->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                          {104 - hw, 208 - hh, 104 + hw, 208 + hh}))
+      << "the caret, at once";
+  settle([&] { return form->resting(); });
+  const int queries = desktop().pointerQueries;
+  app.fakeAttention.seen({Sighting::Caret, {100, 200, 108, 217}, false});
+  QApplication::processEvents();
+  EXPECT_TRUE(form->resting()) << "the same box again wakes nothing";
+  EXPECT_EQ(desktop().pointerQueries, queries);
+
+  desktop().pointerAt = {420, 330};
+  EXPECT_TRUE(showsSource(tick(), {420 - hw, 330 - hh, 420 + hw, 330 + hh})) << "the pointer";
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  tick();
+  app.fakeAttention.seen({Sighting::Caret, {700, 600, 708, 617}, false});
+  EXPECT_TRUE(showsSource(tick(), {420 - hw, 330 - hh, 420 + hw, 330 + hh})) << "frozen";
+}
+
+TEST_F(MainWindow, WithoutAnAccessibilityBusTheChoicesAreOffAndSayWhy) {
+  ASSERT_TRUE(app.fakeAttention.unavailable);
+  app.fakeAttention.unavailable(QStringLiteral("Нет шины"));
+  for (const QAction* item : {form->FollowFocusItem1, form->FollowCaretItem1}) {
+    EXPECT_FALSE(item->isEnabled());
+    EXPECT_EQ(item->toolTip(), QStringLiteral("Нет шины"));
+  }
+  EXPECT_TRUE(form->PopupMenu1->toolTipsVisible());
+}
+
 TEST_F(MainWindow, WithoutChangeReportsTheTicksNeverRest) {
   const int queries = desktop().pointerQueries;
   settle([&] { return desktop().pointerQueries >= queries + 3; });
@@ -306,13 +347,17 @@ TEST_F(MainWindow, HidingThePanelKeepsTheViewSize) {
   EXPECT_EQ(form->PaintBox1->size(), view);
 }
 
-TEST_F(MainWindow, ContextMenuHasFiveEntries) {
+TEST_F(MainWindow, ContextMenuHasSevenEntries) {
   const auto actions = form->PopupMenu1->actions();
-  ASSERT_EQ(actions.size(), 5);
-  const QStringList captions{QStringLiteral("Панель инструментов"), QString(),
-                             QStringLiteral("Справка..."), QString(),
+  ASSERT_EQ(actions.size(), 7);
+  const QStringList captions{QStringLiteral("Панель инструментов"),
+                             QStringLiteral("Следовать за фокусом клавиатуры"),
+                             QStringLiteral("Следовать за текстовым курсором"),
+                             QString(),
+                             QStringLiteral("Справка..."),
+                             QString(),
                              QStringLiteral("О программе...")};
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 7; ++i) {
     EXPECT_EQ(actions[i]->isSeparator(), captions[i].isEmpty()) << i;
     EXPECT_EQ(actions[i]->text(), captions[i]) << i;
   }

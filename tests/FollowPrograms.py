@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+# Programs for the tests of following the keyboard, on the accessibility bus.
+#   fields: a GTK 3 window at the screen's top-left corner with two text fields far apart; the
+#           first has the focus.
+#   mute:   holds the accessibility bus without answering: tells of a focus and a text cursor
+#           moving, over and over, and never answers a question.
+import sys
+
+import gi
+
+gi.require_version("Gtk", "3.0")
+from gi.repository import Gio, GLib, Gtk  # noqa: E402
+
+
+def fields():
+    Gtk.Settings.get_default().set_property("gtk-cursor-blink", False)  # a still screen
+    window = Gtk.Window(title="Two fields")
+    box = Gtk.Fixed()
+    first, second = Gtk.Entry(), Gtk.Entry()
+    box.put(first, 20, 20)
+    box.put(second, 480, 380)
+    window.add(box)
+    window.set_default_size(680, 440)
+    window.move(0, 0)
+    window.connect("destroy", Gtk.main_quit)
+    window.show_all()
+    window.present()  # with no window manager: the keyboard's focus, wherever the pointer is
+    first.grab_focus()
+    Gtk.main()
+
+
+def mute():
+    session = Gio.bus_get_sync(Gio.BusType.SESSION)
+    address = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
+                                None, None, 0, -1, None).unpack()[0]
+    bus = Gio.DBusConnection.new_for_address_sync(
+        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+        | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+    # Every question is dropped before anything could answer it.
+    bus.add_filter(lambda _c, message, incoming: None if incoming and message.get_message_type()
+                   == Gio.DBusMessageType.METHOD_CALL else message)
+    path, events = "/org/a11y/atspi/accessible/1", "org.a11y.atspi.Event.Object"
+    offset = [0]
+
+    def tell():
+        offset[0] += 1
+        bus.emit_signal(None, path, events, "StateChanged",
+                        GLib.Variant("(siiva{sv})", ("focused", 1, 0, GLib.Variant("i", 0), {})))
+        bus.emit_signal(None, path, events, "TextCaretMoved",
+                        GLib.Variant("(siiva{sv})", ("", offset[0], 0, GLib.Variant("i", 0), {})))
+        return True
+
+    GLib.timeout_add(50, tell)
+    print("telling", flush=True)
+    GLib.MainLoop().run()
+
+
+{"fields": fields, "mute": mute}[sys.argv[1]]()
