@@ -50,7 +50,7 @@ struct LastKnown {
   bool followFocus = false;
   bool followCaret = false;
   bool tracking = false;  // written only where the file has it or the user chose
-  bool unsaved = false;  // a window is up whose settings no close handler has saved
+  bool unsaved = false;   // a window is up whose settings no close handler has saved
 };
 LastKnown Last;
 
@@ -78,9 +78,9 @@ bool WriteSettings(const LastKnown& settings) {
                      ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue, settings.visible, false);
   if (settings.tracking) {  // a file from before the choices stays as it was
     auto flag = [&](const char* key, bool on) {
-      ini.LastResult = ini.WriteParam(settings.fileName, QStringLiteral("Tracking"),
-                                      QString::fromLatin1(key), ptBool, &ini.StrValue,
-                                      ini.FloatValue, ini.IntValue, on, false);
+      ini.LastResult =
+          ini.WriteParam(settings.fileName, QStringLiteral("Tracking"), QString::fromLatin1(key),
+                         ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue, on, false);
     };
     flag("Focus", settings.followFocus);
     flag("Caret", settings.followCaret);

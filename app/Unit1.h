@@ -99,9 +99,9 @@ class TForm1 : public TForm {
   bool Frozen = false;
   int FrozenX = -32000;
   int FrozenY = -32000;
-  bool Resting = false;  // the timer stopped while the desktop is still
-  QString Trouble;       // why the view cannot follow the pointer, while it cannot
-  Lead Keyboard;         // whether the pointer or the keyboard leads the view
+  bool Resting = false;       // the timer stopped while the desktop is still
+  QString Trouble;            // why the view cannot follow the pointer, while it cannot
+  Lead Keyboard;              // whether the pointer or the keyboard leads the view
   bool TrackingKept = false;  // the file has the choices, or the user made them
   bool SaveFailureTold = false;
   WarningGate TickFailures;  // a tick failing twenty times a second is told once in a while

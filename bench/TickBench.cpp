@@ -672,14 +672,14 @@ double followingRestWakeUps(const QString& program, double seconds) {
     XSession x(screen.display());
     x.setRootPicture(uniquePixelPicture(ScreenWidth, ScreenHeight));
     const AccessibilityBus bus(screen.display(), x);
-    const QStringList environment =
-        bus.environment() << QStringLiteral("DISPLAY=") + screen.display()
-                          << QStringLiteral("WAYLAND_DISPLAY")
-                          << QStringLiteral("XDG_SESSION_TYPE=x11");
-    ChildProcess fields(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py"),
-                         QStringLiteral("fields")},
-                        environment, true);
+    const QStringList environment = bus.environment()
+                                    << QStringLiteral("DISPLAY=") + screen.display()
+                                    << QStringLiteral("WAYLAND_DISPLAY")
+                                    << QStringLiteral("XDG_SESSION_TYPE=x11");
+    ChildProcess fields(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py"), QStringLiteral("fields")},
+        environment, true);
     if (!x.waitForWindow(QStringLiteral("Two fields"), 10000)) return -1;
     QTemporaryDir folder;
     const QString exe = folder.filePath(QStringLiteral("vendrel"));
@@ -939,7 +939,8 @@ int main(int argc, char** argv) {
     reportStillScreen(runStillScreen(program, seconds), seconds);
   }
 
-  if (!program.isEmpty()) reportFollowingRest(followingRestWakeUps(program, std::min(seconds, 10.0)));
+  if (!program.isEmpty())
+    reportFollowingRest(followingRestWakeUps(program, std::min(seconds, 10.0)));
   if (portal && !program.isEmpty()) {
     reportWaylandRest(portalRestingWakeUps(program, std::min(seconds, 10.0)));
   }

@@ -2,8 +2,8 @@
 # Programs for the tests of following the keyboard, on the accessibility bus.
 #   fields: a GTK 3 window at the screen's top-left corner with two text fields far apart; the
 #           first has the focus.
-#   mute:   holds the accessibility bus without answering: tells of a focus and a text cursor
-#           moving, over and over, and never answers a question.
+#   mute FILE: holds the accessibility bus without answering: tells of a focus and a text cursor
+#           moving, over and over, and never answers a question; makes FILE once it has told.
 import sys
 
 import gi
@@ -50,8 +50,10 @@ def mute():
                         GLib.Variant("(siiva{sv})", ("", offset[0], 0, GLib.Variant("i", 0), {})))
         return True
 
+    tell()
+    bus.flush_sync(None)
+    open(sys.argv[2], "w").close()
     GLib.timeout_add(50, tell)
-    print("telling", flush=True)
     GLib.MainLoop().run()
 
 

@@ -166,8 +166,8 @@ TEST_F(Settings, TheTrackingChoicesComeBackAsTheyWereLeft) {
        "[Tracking]\r\nFocus=1\r\nCaret=1\r\n"},
       {"no number is off", "[Tracking]\r\nCaret=yes\r\n", false, false, false,
        "[Tracking]\r\nCaret=0\r\nFocus=0\r\n"},
-      {"foreign lines kept", "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\n", false, false,
-       true, "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\nFocus=0\r\n"},
+      {"foreign lines kept", "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\n", false, false, true,
+       "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\nFocus=0\r\n"},
       {"turned on by the user", "[Tracking]\r\n", true, true, false,
        "[Tracking]\r\nFocus=1\r\nCaret=0\r\n"},
   };

@@ -67,9 +67,9 @@ class AtSpiAttention final : public QObject, public Attention {
       return;
     }
     ask(session,
-        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"),
-                                       QStringLiteral("/org/a11y/bus"),
-                                       QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
+        QDBusMessage::createMethodCall(
+            QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+            QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")),
         AddressDeadline, [this](const QDBusMessage& reply) {
           if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
             connectTo(reply.arguments().constFirst().toString());
@@ -106,6 +106,7 @@ class AtSpiAttention final : public QObject, public Attention {
     if (!wanted_[kind]) return;
     if (focus && (a[0].toString() != QLatin1String("focused") || a[1].toInt() != 1)) return;
     const quint64 number = ++heard_;
+    qCDebug(lcAccess) << "heard" << event.member() << "from" << event.service() << event.path();
     const QString sender = event.service();
     const QString path = event.path();
     const int offset = a[1].toInt();
@@ -227,8 +228,8 @@ class AtSpiAttention final : public QObject, public Attention {
                 if (text.type() == QDBusMessage::ReplyMessage && !text.arguments().isEmpty()) {
                   const auto attributes =
                       qdbus_cast<QMap<QString, QString>>(text.arguments().constFirst());
-                  rightToLeft = attributes.value(QStringLiteral("direction")) ==
-                                QLatin1String("rtl");
+                  rightToLeft =
+                      attributes.value(QStringLiteral("direction")) == QLatin1String("rtl");
                 }
                 tell(number, {Sighting::Focus, box, rightToLeft});
               });
@@ -236,9 +237,8 @@ class AtSpiAttention final : public QObject, public Attention {
   }
 
   void askCaret(const QString& sender, const QString& path, int offset, quint64 number) {
-    ask(sender, path, QStringLiteral("org.a11y.atspi.Text"),
-        QStringLiteral("GetCharacterExtents"), {offset, QVariant::fromValue(quint32(0))},
-        [=, this](const QDBusMessage& reply) {
+    ask(sender, path, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetCharacterExtents"),
+        {offset, QVariant::fromValue(quint32(0))}, [=, this](const QDBusMessage& reply) {
           Rect box;
           if (!boxOf(reply, box)) return skip(sender, reply);
           tell(number, {Sighting::Caret, box, false});
@@ -249,13 +249,16 @@ class AtSpiAttention final : public QObject, public Attention {
   void tell(quint64 number, const Sighting& sighting) {
     if (number <= told_ || !wanted_[sighting.kind]) return;
     told_ = number;
+    qCDebug(lcAccess) << "seen" << sighting.kind << sighting.box.left << sighting.box.top
+                      << sighting.box.width() << sighting.box.height();
     if (seen_) seen_(sighting);
   }
 
   void skip(const QString& sender, const QDBusMessage& reply) {
     if (unanswered_.pass())
-      qCWarning(lcAccess) << "skipped an event of" << sender << "that got no box:"
-                          << reply.errorName() << reply.errorMessage() << unanswered_.note();
+      qCWarning(lcAccess) << "skipped an event of" << sender
+                          << "that got no box:" << reply.errorName() << reply.errorMessage()
+                          << unanswered_.note();
   }
 
   enum class Verdict { Asking, Follow, Ignore };

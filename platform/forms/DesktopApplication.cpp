@@ -58,7 +58,7 @@ DesktopApplication::DesktopApplication(int& argc, char** argv) {
 
 DesktopApplication::~DesktopApplication() {
   signals_.reset();
-  releaseForms();  // before the services and Qt they use go away
+  releaseForms();              // before the services and Qt they use go away
   display_.attention.reset();  // it may ask the windows
   display_.windows.reset();
   help_.reset();
