@@ -236,11 +236,17 @@ class AtSpiAttention final : public QObject, public Attention {
         });
   }
 
-  void askCaret(const QString& sender, const QString& path, int offset, quint64 number) {
+  // A cursor after the last character has no box in some toolkits (Qt's is all zeros): the
+  // right edge of the character before it stands in.
+  void askCaret(const QString& sender, const QString& path, int offset, quint64 number,
+                bool after = false) {
     ask(sender, path, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetCharacterExtents"),
         {offset, QVariant::fromValue(quint32(0))}, [=, this](const QDBusMessage& reply) {
           Rect box;
           if (!boxOf(reply, box)) return skip(sender, reply);
+          if (box.height() <= 0 && offset > 0 && !after)
+            return askCaret(sender, path, offset - 1, number, true);
+          if (after) box.left = box.right;
           tell(number, {Sighting::Caret, box, false});
         });
   }
