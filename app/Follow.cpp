@@ -31,7 +31,6 @@ QPoint sightingPoint(const Sighting& sighting, QSize half) {
 }
 
 bool believable(const Rect& box, const std::vector<Rect>& monitors) {
-  if (box.height() <= 0 || box.width() < 0) return false;
   const Rect seen{box.left, box.top, box.right + 1, box.bottom};  // a text cursor has no width
   for (const Rect& m : monitors)
     if (!m.intersected(seen).isEmpty()) return true;

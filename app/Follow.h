@@ -27,6 +27,6 @@ QPoint leadingPoint(Lead& lead, QPoint pointer, QSize half);
 // fits the source, else so that the source starts at its top-left corner (top-right for text
 // that runs from the right).
 QPoint sightingPoint(const Sighting& sighting, QSize half);
-// Whether a box another program reported can be shown: some height, no negative width, and
-// on a monitor.
+// Whether a box another program reported can be shown: one with some height, on a monitor (a
+// text cursor may have no width).
 bool believable(const Rect& box, const std::vector<Rect>& monitors);
