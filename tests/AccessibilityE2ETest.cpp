@@ -1,7 +1,6 @@
 #include <atspi/atspi.h>
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -70,28 +69,6 @@ QString treeOf(AtspiAccessible* app) {
   return out;
 }
 
-// A program's application on the bus, once it has shown a window there; asked afresh for every
-// property when `alwaysAsk`, else kept up to date by its events (a property asked for while an
-// event comes in would leave libatspi waiting for itself).
-Node applicationOf(int pid, bool alwaysAsk = true) {
-  Node found;
-  waitUntil([&] {
-    Node desktop(atspi_get_desktop(0));
-    const gint n = atspi_accessible_get_child_count(desktop.get(), nullptr);
-    for (gint i = 0; i < n; ++i) {
-      Node app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-      if (app && static_cast<int>(atspi_accessible_get_process_id(app.get(), nullptr)) == pid &&
-          atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
-        if (alwaysAsk) atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);
-        found = std::move(app);
-        return true;
-      }
-    }
-    return false;
-  });
-  return found;
-}
-
 class AccessibleMagnifier : public Magnifier {
  protected:
   void SetUp() override {
@@ -103,8 +80,29 @@ class AccessibleMagnifier : public Magnifier {
     ASSERT_TRUE(waitForMagnifier());
   }
 
-  // The magnifier's application on the bus, once it has shown its window there.
-  Node application() { return applicationOf(program->pid()); }
+  // A program's (by default the magnifier's) application on the bus, once it has a window there;
+  // when not `alwaysAsk`, kept up to date by its events (a property asked while one comes in
+  // would leave libatspi waiting for itself).
+  Node application(int pid = 0, bool alwaysAsk = true) {
+    Node found;
+    waitUntil([&] {
+      Node desktop(atspi_get_desktop(0));
+      const gint n = atspi_accessible_get_child_count(desktop.get(), nullptr);
+      for (gint i = 0; i < n; ++i) {
+        Node app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
+        if (app &&
+            static_cast<int>(atspi_accessible_get_process_id(app.get(), nullptr)) ==
+                (pid ? pid : program->pid()) &&
+            atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
+          if (alwaysAsk) atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);
+          found = std::move(app);
+          return true;
+        }
+      }
+      return false;
+    });
+    return found;
+  }
 
   Node find(AtspiAccessible* app, const QString& role, const QString& name) {
     AtspiAccessible* found = nullptr;
@@ -221,16 +219,17 @@ TEST_F(AccessibleMagnifier, ButtonsAndSliderZoomThroughTheBus) {
 // The view following another program's keyboard: a GTK 3 window at the top-left corner with
 // two text fields far apart, the magnifier below right of it with a view of 270 x 186 (whole
 // multiples of zoom 3: exact), and the pointer on the desktop's picture below the fields.
-class FollowingMagnifier : public Magnifier {
+class FollowingMagnifier : public AccessibleMagnifier {
  protected:
+  void SetUp() override {}  // each test begins as it needs
   static constexpr QPoint Pointer{300, 600};
-  static constexpr std::uint32_t Tab = 0xff09, LetterW = 0x77;
 
   void begin(const QByteArray& tracking, const QStringList& other = {QStringLiteral("fields")}) {
     startServer({});
     ASSERT_NO_FATAL_FAILURE(startAccessibilityBus());
     ASSERT_EQ(atspi_init(), 0);
-    QFile ini(QFileInfo(placeProgram()).dir().filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    placeProgram();
+    QFile ini(programFolder() + QStringLiteral("/Vendrel/Vendrel.ini"));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[MainForm]\r\nLeft=700\r\nTop=450\r\nWidth=272\r\nHeight=271\r\n" + tracking);
     ini.close();
@@ -243,12 +242,8 @@ class FollowingMagnifier : public Magnifier {
         QStringLiteral("/usr/bin/python3"),
         QStringList{QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py")} + other,
         QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);
-    if (other.front() == QLatin1String("fields")) {
-      ASSERT_TRUE(waitUntil([&] {
-        const std::vector<Node> f = fields();
-        return f.size() == 2 && focused(f[0].get());
-      }));
-    }
+    ASSERT_TRUE(other.front() != QLatin1String("fields") ||
+                waitUntil([&] { return fields().size() == 2; }));
   }
 
   static Rect around(QPoint p) { return sourceRect(p, 270, 186, 3, {0, 0, 1024, 768}); }
@@ -257,7 +252,7 @@ class FollowingMagnifier : public Magnifier {
   // The text fields, as the bus tells them, in order.
   std::vector<Node> fields() {
     std::vector<Node> found;
-    Node app = applicationOf(other_->pid(), false);
+    Node app = application(other_->pid(), false);
     if (app)
       walk(app.get(), 0, [&](AtspiAccessible* a, int) {
         if (roleOf(a) == QLatin1String("text"))
@@ -265,13 +260,6 @@ class FollowingMagnifier : public Magnifier {
         return false;
       });
     return found;
-  }
-
-  static bool focused(AtspiAccessible* a) {
-    AtspiStateSet* states = atspi_accessible_get_state_set(a);
-    const bool is = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
-    g_object_unref(states);
-    return is;
   }
 
   // A field's box, or that of the character at its text cursor (and the cursor's offset).
@@ -308,15 +296,16 @@ TEST_F(FollowingMagnifier, TabAndTypingLeadTheViewAndThePointerTakesItBack) {
   ASSERT_NO_FATAL_FAILURE(begin("[Tracking]\r\nFocus=1\r\nCaret=1\r\n"));
   std::vector<Node> two = fields();
   ASSERT_EQ(two.size(), 2u);
+  EXPECT_TRUE(viewShowsScreen([&] { return around(sighted(two[0].get(), Sighting::Focus)); }))
+      << "the first field, focused as its window came up";
   const Sighting second = sighted(two[1].get(), Sighting::Focus);
-
-  x->pressKeys({Tab});
+  x->pressKeys({keysym::Tab});
   EXPECT_TRUE(viewShowsScreen([&] { return around(second); })) << "the second field";
 
   for (int typed = 1; typed <= 3; ++typed) {
     QElapsedTimer clock;
     clock.start();
-    x->pressKeys({LetterW});
+    x->pressKeys({keysym::w});
     int offset = 0;
     EXPECT_TRUE(viewShowsScreen([&] {
       const Sighting caret = sighted(two[1].get(), Sighting::Caret, &offset);
@@ -335,8 +324,8 @@ TEST_F(FollowingMagnifier, WithBothChoicesOffNothingFollows) {
   ASSERT_NO_FATAL_FAILURE(begin(""));
   std::vector<Node> two = fields();
   ASSERT_EQ(two.size(), 2u);
-  x->pressKeys({Tab});
-  x->pressKeys({LetterW});
+  x->pressKeys({keysym::Tab});
+  x->pressKeys({keysym::w});
   int offset = 0;
   ASSERT_TRUE(waitUntil([&] {
     sighted(two[1].get(), Sighting::Caret, &offset);
@@ -347,7 +336,6 @@ TEST_F(FollowingMagnifier, WithBothChoicesOffNothingFollows) {
 }
 
 TEST_F(FollowingMagnifier, AProgramThatNeverAnswersHoldsNothingUp) {
-  // It tells of a focus and a text cursor twenty times a second, and answers nothing.
   const QString telling = programFolder() + QStringLiteral("/telling");
   ASSERT_NO_FATAL_FAILURE(
       begin("[Tracking]\r\nFocus=1\r\nCaret=1\r\n", {QStringLiteral("mute"), telling}));

@@ -25,9 +25,7 @@ class Magnifier : public ::testing::Test {
   void start() { start(Options{}); }
   // The server alone (and the window manager), over the picture; no program yet.
   void startServer(const Options& options);
-  // A session bus of the test's own, and on it the accessibility bus's launcher, which also
-  // tells the X server where that bus is: for this process (libatspi) and for the programs
-  // started after. After startServer().
+  // A session and an accessibility bus of the test's own, for it and what it starts next.
   void startAccessibilityBus();
   // Takes an X display this fixture did not start: Xwayland, whose root window no one sees. The
   // unique-pixel picture is shown in a window over the whole `desktop`, and the view is read

@@ -91,8 +91,7 @@ class FakeSystemInfo : public SystemInfo {
 };
 
 // What the form asks to follow, and its calls to make sightings and say the bus is missing.
-class FakeAttention : public Attention {
- public:
+struct FakeAttention : Attention {
   bool focus = false, caret = false;
   std::function<void(const Sighting&)> seen;
   std::function<void(const QString&)> unavailable;

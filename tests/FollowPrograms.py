@@ -1,13 +1,9 @@
 #!/usr/bin/python3
-# Programs for the tests of following the keyboard, on the accessibility bus.
-#   fields: a GTK 3 window at the screen's top-left corner with two text fields far apart; the
-#           first has the focus.
-#   mute FILE: holds the accessibility bus without answering: tells of a focus and a text cursor
-#           moving, over and over, and never answers a question; makes FILE once it has told.
+# On the accessibility bus. fields: a GTK 3 window at the top-left corner, two text fields far
+# apart. mute FILE: tells of a focus and a text cursor moving, over and over, and never answers
+# a question; makes FILE once it has told.
 import sys
-
 import gi
-
 gi.require_version("Gtk", "3.0")
 from gi.repository import Gio, GLib, Gtk  # noqa: E402
 
@@ -18,7 +14,6 @@ def fields():
     box.put(first, 20, 20)
     box.put(Gtk.Entry(), 480, 380)
     window.add(box)
-    window.set_default_size(680, 440)
     window.show_all()
     window.present()  # with no window manager: the keyboard's focus, wherever the pointer is
     first.grab_focus()
@@ -32,9 +27,9 @@ def mute():
     bus = Gio.DBusConnection.new_for_address_sync(
         address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
         | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
-    # Every question is dropped before anything could answer it.
     bus.add_filter(lambda _c, message, incoming: None if incoming and message.get_message_type()
                    == Gio.DBusMessageType.METHOD_CALL else message)
+
     def tell():
         for member, detail in ("StateChanged", "focused"), ("TextCaretMoved", ""):
             bus.emit_signal(None, "/org/a11y/atspi/accessible/1", "org.a11y.atspi.Event.Object",

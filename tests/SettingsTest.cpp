@@ -159,12 +159,8 @@ TEST_F(Settings, TheTrackingChoicesComeBackAsTheyWereLeft) {
     QByteArray saved;  // before the other sections
   } cases[] = {
       {"a file from before the choices stays without them", "", false, false, false, ""},
-      {"both on", "[Tracking]\r\nFocus=1\r\nCaret=1\r\n", false, true, true,
-       "[Tracking]\r\nFocus=1\r\nCaret=1\r\n"},
       {"any number but 0 is on", "[Tracking]\r\nFocus=5\r\nCaret=-1\r\n", false, true, true,
        "[Tracking]\r\nFocus=1\r\nCaret=1\r\n"},
-      {"no number is off", "[Tracking]\r\nCaret=yes\r\n", false, false, false,
-       "[Tracking]\r\nCaret=0\r\nFocus=0\r\n"},
       {"foreign lines kept", "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\n", false, false, true,
        "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\nFocus=0\r\n"},
       {"turned on by the user", "[Tracking]\r\n", true, true, false,

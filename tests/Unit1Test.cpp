@@ -140,7 +140,7 @@ TEST_F(MainWindow, WhatIsDoneToTheWindowWakesTheTicks) {
   }
 }
 
-TEST_F(MainWindow, TheKeyboardLeadsTheViewAndWakesItOnlyToMove) {
+TEST_F(MainWindow, TheKeyboardLeadsTheViewAndWakesItOnlyToMoveWhereThereIsABus) {
   form->FollowCaretItem1->trigger();
   ASSERT_TRUE(app.fakeAttention.caret && app.fakeAttention.seen);
   desktop().reports = true;
@@ -161,9 +161,7 @@ TEST_F(MainWindow, TheKeyboardLeadsTheViewAndWakesItOnlyToMove) {
   tick();
   app.fakeAttention.seen({Sighting::Caret, {700, 600, 708, 617}, false});
   EXPECT_TRUE(showsSource(tick(), {420 - hw, 330 - hh, 420 + hw, 330 + hh})) << "frozen";
-}
 
-TEST_F(MainWindow, WithoutAnAccessibilityBusTheChoicesAreOffAndSayWhy) {
   app.fakeAttention.unavailable(QStringLiteral("Нет шины"));
   for (const QAction* item : {form->FollowFocusItem1, form->FollowCaretItem1}) {
     EXPECT_FALSE(item->isEnabled());

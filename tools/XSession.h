@@ -160,6 +160,8 @@ class AccessibilityBus {
 
 namespace keysym {
 constexpr std::uint32_t Insert = 0xff63;
+constexpr std::uint32_t Tab = 0xff09;
+constexpr std::uint32_t w = 0x77;
 constexpr std::uint32_t KP_Insert = 0xff9e;
 constexpr std::uint32_t Control_L = 0xffe3;
 constexpr std::uint32_t Shift_L = 0xffe1;

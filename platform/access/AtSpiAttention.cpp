@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QHash>
 #include <QMap>
 #include <QObject>
@@ -143,6 +144,15 @@ class AtSpiAttention final : public QObject, public Attention {
     const QDBusConnection b = QDBusConnection::connectToBus(address, Connection);
     connected_ = true;  // a failed connection is dropped too
     if (!b.isConnected()) return fail(b.lastError().message());
+    // A program that leaves the bus is forgotten, with what was waiting for it.
+    gone_ = new QDBusServiceWatcher(this);
+    gone_->setConnection(b);
+    gone_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+    connect(gone_, &QDBusServiceWatcher::serviceUnregistered, this, [this](const QString& name) {
+      gone_->removeWatchedService(name);
+      senders_.remove(name);
+      waiting_.remove(name);
+    });
     qCDebug(lcAccess) << "listening on the accessibility bus" << address;
     listen();
   }
@@ -194,6 +204,7 @@ class AtSpiAttention final : public QObject, public Attention {
     }
     senders_[sender] = Verdict::Asking;
     waiting_[sender].push_back(std::move(asked));
+    gone_->addWatchedService(sender);
     ask(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"),
         {sender}, [this, sender](const QDBusMessage& reply) {
@@ -275,6 +286,7 @@ class AtSpiAttention final : public QObject, public Attention {
   bool listening_[2] = {false, false};
   bool connected_ = false;
   QString trouble_;  // why nothing can be followed, once known
+  QDBusServiceWatcher* gone_ = nullptr;
   QHash<QString, Verdict> senders_;
   QHash<QString, std::vector<std::function<void()>>> waiting_;
   quint64 heard_ = 0;  // the events, numbered as they come
