@@ -57,7 +57,10 @@ struct LastKnown {
   int position = 3;
   QRect bounds;
   bool visible = true;
-  bool unsaved = false;  // a window is up whose settings no close handler has saved
+  bool followFocus = false;
+  bool followCaret = false;
+  bool tracking = false;  // written only where the file has it or the user chose
+  bool unsaved = false;   // a window is up whose settings no close handler has saved
   ViewMode mode;
   bool modeKept = false;  // the file has the view's keys: they are written even at the defaults
 };
@@ -98,6 +101,15 @@ bool WriteSettings(const LastKnown& settings) {
       ini.WriteParam(settings.fileName, QStringLiteral("ScalePanel"), QStringLiteral("Visible"),
                      ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue, settings.visible, false);
   WriteViewMode(ini, settings);
+  if (settings.tracking) {  // a file from before the choices stays as it was
+    auto flag = [&](const char* key, bool on) {
+      ini.LastResult =
+          ini.WriteParam(settings.fileName, QStringLiteral("Tracking"), QString::fromLatin1(key),
+                         ptBool, &ini.StrValue, ini.FloatValue, ini.IntValue, on, false);
+    };
+    flag("Focus", settings.followFocus);
+    flag("Caret", settings.followCaret);
+  }
   ini.LastResult = ini.EndUpdate(false);
   return ini.LastResult;
 }
@@ -174,6 +186,11 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
   PopupMenu1 = new QMenu(this);
   ScalePanelVisibleItem1 = PopupMenu1->addAction(QStringLiteral("Панель инструментов"));
   ScalePanelVisibleItem1->setCheckable(true);
+  FollowFocusItem1 = PopupMenu1->addAction(QStringLiteral("Следовать за фокусом клавиатуры"));
+  FollowFocusItem1->setCheckable(true);
+  FollowCaretItem1 = PopupMenu1->addAction(QStringLiteral("Следовать за текстовым курсором"));
+  FollowCaretItem1->setCheckable(true);
+  PopupMenu1->setToolTipsVisible(true);  // a choice that cannot be made says why
   N3 = PopupMenu1->addSeparator();
   HelpItem1 = PopupMenu1->addAction(QStringLiteral("Справка..."));
   N1 = PopupMenu1->addSeparator();
@@ -203,6 +220,14 @@ TForm1::TForm1(Application& owner) : TForm(nullptr, Qt::WindowStaysOnTopHint), O
     // The menu has already flipped the mark: put it back, the handler flips it itself.
     ScalePanelVisibleItem1->setChecked(!checked);
     ScalePanelVisibleItem1Click();
+  });
+  connect(FollowFocusItem1, &QAction::triggered, this, [this](bool checked) {
+    FollowFocusItem1->setChecked(!checked);
+    FollowFocusItem1Click();
+  });
+  connect(FollowCaretItem1, &QAction::triggered, this, [this](bool checked) {
+    FollowCaretItem1->setChecked(!checked);
+    FollowCaretItem1Click();
   });
   connect(HelpItem1, &QAction::triggered, this, [this] { HelpItem1Click(); });
   connect(AboutItem1, &QAction::triggered, this, [this] { AboutItem1Click(); });
@@ -243,6 +268,12 @@ void TForm1::FormCreate() {
   Owner.screen().reportTo([this](const QString& trouble) {
     Trouble = trouble;
     UpdateStatus();
+  });
+  Owner.attention().reportTo([this](const QString& unavailable) {
+    for (QAction* item : {FollowFocusItem1, FollowCaretItem1}) {
+      item->setEnabled(false);
+      item->setToolTip(unavailable);
+    }
   });
   ScreenCanvas = Owner.createSurface();
   LoadSettings();
@@ -327,6 +358,7 @@ void TForm1::LoadSettings() {
   LoadViewMode();
 
   if (Owner.terminated()) return;  // the guard's: this copy never saves
+  LoadTracking(ini);
   FollowMonitors();
   static const bool atExit = std::atexit(SaveAtExit) == 0;
   if (!atExit) qCWarning(lcSettings) << "the settings cannot be saved should the display go";
@@ -370,6 +402,9 @@ void TForm1::Remember() {
   Last.bounds = bounds();
   Last.visible = ScalePanelVisibleItem1->isChecked();
   Last.mode = Mode;
+  Last.followFocus = FollowFocusItem1->isChecked();
+  Last.followCaret = FollowCaretItem1->isChecked();
+  Last.tracking = TrackingKept;
 }
 
 // What the screen source keeps between runs (the user's permission to share the screen, on
@@ -430,16 +465,18 @@ void TForm1::Timer1Timer() {
   if (Owner.minimized() || !ScreenCanvas) return;
   try {
     ScreenSource& screen = Owner.screen();
-    QPoint frozenPoint(FrozenX, FrozenY);
-    const QPoint p = trackedPoint(Frozen, frozenPoint, screen.pointer(), NoPosition);
-    FrozenX = frozenPoint.x();
-    FrozenY = frozenPoint.y();
-
     // In device pixels, as the pointer and the screen are: at zoom Z each screen pixel is a
     // Z x Z block of the view's device pixels, whatever the desktop's scale.
     const QSize view = PaintBox1->deviceSize();
     const int w = view.width();
     const int h = view.height();
+    const int zoom = TrackBar1->value();
+    const QPoint led = leadingPoint(Keyboard, screen.pointer(), {(w / zoom) / 2, (h / zoom) / 2});
+    QPoint frozenPoint(FrozenX, FrozenY);
+    const QPoint p = trackedPoint(Frozen, frozenPoint, led, NoPosition);
+    FrozenX = frozenPoint.x();
+    FrozenY = frozenPoint.y();
+
     const Rect window = toDevice(*this, bounds());  // the outer frame: Left, Top, Width, Height
     if (window.contains(p.x(), p.y())) {
       // Over its own window the magnifier would only magnify itself.
@@ -447,7 +484,7 @@ void TForm1::Timer1Timer() {
       return;
     }
     SurfaceBinding bound(*ScreenCanvas);
-    const Rect source = sourceRect(p, w, h, TrackBar1->value(), clampArea(p, screen.monitors()));
+    const Rect source = sourceRect(p, w, h, zoom, clampArea(p, screen.monitors()));
     ScreenCanvas->enlarge(screen, source, *PaintBox1, {0, 0, w, h}, Mode);
   } catch (const std::exception& e) {
     // A tick that fails draws nothing more; the next one starts afresh.
@@ -548,6 +585,50 @@ void TForm1::ScalePanelVisibleItem1Click() {
   ScalePanel1->setVisible(shown);
   setHeight(shown ? Height() + ScalePanel1->height() : Height() - ScalePanel1->height());
   Remember();
+}
+
+void TForm1::FollowFocusItem1Click() {
+  FollowFocusItem1->setChecked(!FollowFocusItem1->isChecked());
+  if (!FollowFocusItem1->isChecked()) dropLead(Keyboard, Sighting::Focus);
+  TrackingKept = true;
+  FollowKeyboard();
+}
+
+void TForm1::FollowCaretItem1Click() {
+  FollowCaretItem1->setChecked(!FollowCaretItem1->isChecked());
+  if (!FollowCaretItem1->isChecked()) dropLead(Keyboard, Sighting::Caret);
+  TrackingKept = true;
+  FollowKeyboard();
+}
+
+void TForm1::LoadTracking(WIniFile& ini) {
+  auto read = [&](const char* key, QAction* item) {
+    bool on = false;  // any number but 0 is on, as for the panel
+    ini.LastResult =
+        ini.ReadParam(IniFileName, QStringLiteral("Tracking"), QString::fromLatin1(key), ptBool,
+                      &ini.StrValue, &ini.FloatValue, &ini.IntValue, &on, false);
+    TrackingKept |= ini.LastResult;
+    item->setChecked(on);
+  };
+  read("Focus", FollowFocusItem1);
+  read("Caret", FollowCaretItem1);
+  FollowKeyboard();
+}
+
+void TForm1::FollowKeyboard() {
+  Owner.attention().follow(FollowFocusItem1->isChecked(), FollowCaretItem1->isChecked(),
+                           [this](const Sighting& s) { KeyboardSeen(s); });
+  Remember();
+  Wake();
+}
+
+// A sighting wakes the ticks only when the view has to move for it: a still desktop rests.
+void TForm1::KeyboardSeen(const Sighting& sighting) {
+  if (!believable(sighting.box, Owner.screen().monitors())) {
+    qCInfo(lcApp) << "a box off every monitor is not followed";
+    return;
+  }
+  if (takeLead(Keyboard, sighting)) Wake();
 }
 
 void TForm1::HelpItem1Click() {

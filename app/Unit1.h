@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/Follow.h"
 #include "platform/forms/Form.h"
 #include "platform/pixels/ViewMode.h"
 #include "platform/system/Log.h"
 #include "platform/system/TopLevelWindows.h"
 
 class Application;
+class WIniFile;
 class Image;
 class QImage;
 class PaintBox;
@@ -43,6 +45,8 @@ class TForm1 : public TForm {
   QAction* AboutItem1;
   QAction* N1;
   QAction* ScalePanelVisibleItem1;
+  QAction* FollowFocusItem1;
+  QAction* FollowCaretItem1;
   QAction* HelpItem1;
   QAction* N3;
   QLabel* StatusPanel1;
@@ -65,6 +69,8 @@ class TForm1 : public TForm {
   void MinusImage1MouseDown(Qt::MouseButton button);
   void TrackBar1Change();
   void ScalePanelVisibleItem1Click();
+  void FollowFocusItem1Click();
+  void FollowCaretItem1Click();
   void HelpItem1Click();
   void AboutItem1Click();
   void ColourItemClick(Colours colours);
@@ -105,6 +111,10 @@ class TForm1 : public TForm {
   void LoadViewMode();
   void SetViewMode(const ViewMode& mode);
   QImage ViewPicture();
+  // The view follows the other programs' keyboard focus and text cursor, as the items say.
+  void LoadTracking(WIniFile& ini);
+  void FollowKeyboard();
+  void KeyboardSeen(const Sighting& sighting);
 
   Application& Owner;
   QString IniFileName;
@@ -114,8 +124,10 @@ class TForm1 : public TForm {
   bool Frozen = false;
   int FrozenX = -32000;
   int FrozenY = -32000;
-  bool Resting = false;  // the timer stopped while the desktop is still
-  QString Trouble;       // why the view cannot follow the pointer, while it cannot
+  bool Resting = false;       // the timer stopped while the desktop is still
+  QString Trouble;            // why the view cannot follow the pointer, while it cannot
+  Lead Keyboard;              // whether the pointer or the keyboard leads the view
+  bool TrackingKept = false;  // the file has the choices, or the user made them
   bool SaveFailureTold = false;
   WarningGate TickFailures;  // a tick failing twenty times a second is told once in a while
   ViewMode Mode;

@@ -740,6 +740,62 @@ void reportWaylandRest(double wakeUpsPerSecond) {
       wakeUpsPerSecond, verdict(measuredIf(wakeUpsPerSecond >= 0, wakeUpsPerSecond), 5));
 }
 
+// The program on X11 over a still screen that holds a GTK window with text fields, on an
+// accessibility bus of its own, with both following choices on (`following`) or off: its
+// wake-ups a second once it has settled; negative when it could not be measured.
+double followingRestWakeUps(const QString& program, double seconds, bool following) {
+  try {
+    VirtualScreen screen(ScreenWidth, ScreenHeight);
+    XSession x(screen.display());
+    x.setRootPicture(uniquePixelPicture(ScreenWidth, ScreenHeight));
+    const AccessibilityBus bus(screen.display(), x);
+    const QStringList environment = bus.environment()
+                                    << QStringLiteral("DISPLAY=") + screen.display()
+                                    << QStringLiteral("WAYLAND_DISPLAY")
+                                    << QStringLiteral("XDG_SESSION_TYPE=x11");
+    ChildProcess fields(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py"), QStringLiteral("fields")},
+        environment, true);
+    if (!x.waitForWindow(QStringLiteral("Two fields"), 10000)) return -1;
+    QTemporaryDir folder;
+    const QString exe = folder.filePath(QStringLiteral("vendrel"));
+    QFile::copy(program, exe);
+    QDir(folder.path()).mkdir(QStringLiteral("Vendrel"));
+    QFile ini(folder.filePath(QStringLiteral("Vendrel/Vendrel.ini")));
+    if (!ini.open(QIODevice::WriteOnly)) return -1;
+    ini.write(following ? "[Tracking]\r\nFocus=1\r\nCaret=1\r\n" : "");
+    ini.close();
+    x.movePointer(1500, 700);
+    ChildProcess vendrel(exe, {}, environment);
+    if (!x.waitForWindow(QStringLiteral("Вендрел"), 10000)) return -1;
+    sleepMs(2000);  // started, registered on the bus, and at rest
+    const qint64 before = wakeUps(vendrel.pid());
+    sleepMs(static_cast<int>(seconds * 1000));
+    if (!vendrel.running()) return -1;
+    return static_cast<double>(wakeUps(vendrel.pid()) - before) / seconds;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "no accessibility bus for the program: %s\n", e.what());
+    return -1;
+  }
+}
+
+// What following adds to the wake-ups of a still screen (the pointer looked at five times a
+// second is there either way).
+void reportFollowingRest(const QString& program, double seconds) {
+  const double on = followingRestWakeUps(program, seconds, true);
+  const double off = followingRestWakeUps(program, seconds, false);
+  const double added = std::max(on - off, 0.0);
+  std::printf(
+      "\nA still screen with a GTK window on the accessibility bus: %.1f wake-ups a second "
+      "following the keyboard focus and the text cursor, %.1f not following; following adds "
+      "%.1f (bar 0: %s)\n",
+      on, off, added,
+      on < 0 || off < 0 ? "NOT measured"
+      : added < 0.5     ? "met"
+                        : "NOT met");
+}
+
 void reportStillScreen(const StillScreen& r, double seconds) {
   std::printf(
       "\nA still screen at the design size, %.0f s each scene in ten turns (%% of one core, the "
@@ -795,6 +851,7 @@ int main(int argc, char** argv) {
   QString program;
   QString stillOnly;      // --still-screen PROGRAM: that section alone
   QString restOnly;       // --wayland-rest PROGRAM: the Wayland path at rest alone
+  QString followingOnly;  // --following-rest PROGRAM: following the keyboard, at rest, alone
   bool grabOnly = false;  // --grab: the single-instance guard's section alone
   double seconds = 20;
   std::vector<char*> args{argv[0]};
@@ -809,6 +866,8 @@ int main(int argc, char** argv) {
       stillOnly = QString::fromLocal8Bit(argv[++i]);
     else if (!std::strcmp(argv[i], "--wayland-rest") && i + 1 < argc)
       restOnly = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--following-rest") && i + 1 < argc)
+      followingOnly = QString::fromLocal8Bit(argv[++i]);
     else
       args.push_back(argv[i]);
   }
@@ -818,6 +877,12 @@ int main(int argc, char** argv) {
     QGuiApplication app(benchArgc, args.data());
     reportWaylandRest(portalRestingWakeUps(restOnly, seconds));
     return unmeasured ? 1 : 0;
+  }
+  if (!followingOnly.isEmpty()) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(benchArgc, args.data());
+    reportFollowingRest(followingOnly, seconds);
+    return 0;
   }
   if (!stillOnly.isEmpty()) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -963,6 +1028,7 @@ int main(int argc, char** argv) {
     reportStillScreen(runStillScreen(program, seconds), seconds);
   }
 
+  if (!program.isEmpty()) reportFollowingRest(program, std::min(seconds, 10.0));
   if (portal && !program.isEmpty()) {
     reportWaylandRest(portalRestingWakeUps(program, std::min(seconds, 10.0)));
   }

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <stdexcept>
 
+#include "platform/access/AtSpiAttention.h"
 #include "platform/forms/DesktopApplication.h"
 #include "platform/pixels/ScreenSource.h"
 #include "platform/pixels/ViewSurface.h"
@@ -47,7 +48,13 @@ std::unique_ptr<Application> createApplication(int& argc, char** argv) {
     }
     const Drawing drawing = wayland ? Drawing::ClientSide : Drawing::Fastest;
     system.surfaces = [display, drawing] { return createX11Surface(display, drawing); };
-    system.windows = std::make_unique<X11Windows>([app] { app->bringForward(); });
+    auto windows = std::make_unique<X11Windows>([app] { app->bringForward(); });
+    // A native Wayland program reports its boxes from its own window's corner, whose place on
+    // the screen no client is told: only programs on XWayland are followed there.
+    X11Windows* x11 = windows.get();
+    system.attention = createAtSpiAttention(
+        [wayland, x11](qint64 pid) { return !wayland || x11->showsWindowOf(pid); });
+    system.windows = std::move(windows);
     app->use(std::move(system));
   } catch (const std::exception& e) {
     // Started from a menu, the program has no terminal to tell: say it where the user looks,

@@ -15,6 +15,7 @@ packages=(
   pipewire pipewire-bin dbus-daemon
   mutter xwayland xdg-desktop-portal xdg-desktop-portal-gnome gsettings-desktop-schemas
   wireplumber at-spi2-core libatspi2.0-dev dbus-bin util-linux
+  python3-gi gir1.2-gtk-3.0
   desktop-file-utils appstream
   debhelper dpkg-dev lintian
 )

@@ -1,11 +1,13 @@
 #include <atspi/atspi.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
 
+#include "app/Follow.h"
 #include "app/Magnify.h"
 #include "tests/E2E.h"
 
@@ -70,38 +72,18 @@ QString treeOf(AtspiAccessible* app) {
 class AccessibleMagnifier : public Magnifier {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(files_.isValid());
     startServer({});
-    // A session bus of the test's own, and on it the accessibility bus's launcher, which also
-    // tells the X server where that bus is.
-    const QString bus = QStringLiteral("unix:path=") + files_.filePath(QStringLiteral("bus"));
-    const QStringList session{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus,
-                              QStringLiteral("DISPLAY=") + screen->display()};
-    dbus_ = std::make_unique<ChildProcess>(
-        QStringLiteral("dbus-daemon"),
-        QStringList{QStringLiteral("--session"), QStringLiteral("--address=") + bus,
-                    QStringLiteral("--nofork"), QStringLiteral("--nopidfile")},
-        session, true);
-    waitUntil([&] { return QFile::exists(files_.filePath(QStringLiteral("bus"))); });
-    launcher_ = std::make_unique<ChildProcess>(
-        QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
-        QStringList{QStringLiteral("--launch-immediately"), QStringLiteral("--a11y=1")}, session,
-        true);
-    ASSERT_TRUE(waitUntil([&] { return x->hasProperty(x->root(), "AT_SPI_BUS"); }))
-        << "the accessibility bus did not start";
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
-    qputenv("DISPLAY", screen->display().toUtf8());
-    qunsetenv("AT_SPI_BUS_ADDRESS");
+    ASSERT_NO_FATAL_FAILURE(startAccessibilityBus());
     ASSERT_EQ(atspi_init(), 0);
-    environment << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus
-                << QStringLiteral("AT_SPI_BUS_ADDRESS")  // found through the session bus
-                << QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
+    environment << QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1");
     program = launch();
     ASSERT_TRUE(waitForMagnifier());
   }
 
-  // The magnifier's application on the bus, once it has shown its window there.
-  Node application() {
+  // A program's (by default the magnifier's) application on the bus, once it has a window there;
+  // when not `alwaysAsk`, kept up to date by its events (a property asked while one comes in
+  // would leave libatspi waiting for itself).
+  Node application(int pid = 0, bool alwaysAsk = true) {
     Node found;
     waitUntil([&] {
       Node desktop(atspi_get_desktop(0));
@@ -110,9 +92,9 @@ class AccessibleMagnifier : public Magnifier {
         Node app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
         if (app &&
             static_cast<int>(atspi_accessible_get_process_id(app.get(), nullptr)) ==
-                program->pid() &&
+                (pid ? pid : program->pid()) &&
             atspi_accessible_get_child_count(app.get(), nullptr) > 0) {
-          atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);  // always ask
+          if (alwaysAsk) atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);
           found = std::move(app);
           return true;
         }
@@ -154,10 +136,6 @@ class AccessibleMagnifier : public Magnifier {
     g_clear_error(&error);
     g_object_unref(action);
   }
-
- private:
-  QTemporaryDir files_;
-  std::unique_ptr<ChildProcess> dbus_, launcher_;
 };
 
 // Events from the bus, as they come to a screen reader listening for name changes.
@@ -236,6 +214,136 @@ TEST_F(AccessibleMagnifier, ButtonsAndSliderZoomThroughTheBus) {
   });
   EXPECT_EQ(takeText(atspi_accessible_get_description(view.get(), nullptr)),
             QStringLiteral("Режим \"Заморозка\""));
+}
+
+// The view following another program's keyboard: a GTK 3 window at the top-left corner with
+// two text fields far apart, the magnifier below right of it with a view of 270 x 186 (whole
+// multiples of zoom 3: exact), and the pointer on the desktop's picture below the fields.
+class FollowingMagnifier : public AccessibleMagnifier {
+ protected:
+  void SetUp() override {}  // each test begins as it needs
+  static constexpr QPoint Pointer{300, 600};
+
+  void begin(const QByteArray& tracking, const QStringList& other = {QStringLiteral("fields")}) {
+    startServer({});
+    ASSERT_NO_FATAL_FAILURE(startAccessibilityBus());
+    ASSERT_EQ(atspi_init(), 0);
+    placeProgram();
+    QFile ini(programFolder() + QStringLiteral("/Vendrel/Vendrel.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[MainForm]\r\nLeft=700\r\nTop=450\r\nWidth=272\r\nHeight=271\r\n" + tracking);
+    ini.close();
+    x->movePointer(Pointer.x(), Pointer.y());
+    program = launch();
+    ASSERT_TRUE(waitForMagnifier());
+    ASSERT_TRUE(viewShows(around(Pointer)));
+    // Started after the magnifier, it takes the keyboard from it.
+    other_ = std::make_unique<ChildProcess>(
+        QStringLiteral("/usr/bin/python3"),
+        QStringList{QStringLiteral(VENDREL_SOURCE_DIR "/tests/FollowPrograms.py")} + other,
+        QStringList{QStringLiteral("DISPLAY=") + screen->display()} + environment);
+    ASSERT_TRUE(other.front() != QLatin1String("fields") ||
+                waitUntil([&] { return fields().size() == 2; }));
+  }
+
+  static Rect around(QPoint p) { return sourceRect(p, 270, 186, 3, {0, 0, 1024, 768}); }
+  static Rect around(const Sighting& s) { return around(sightingPoint(s, {45, 31})); }
+
+  // The text fields, as the bus tells them, in order.
+  std::vector<Node> fields() {
+    std::vector<Node> found;
+    Node app = application(other_->pid(), false);
+    if (app)
+      walk(app.get(), 0, [&](AtspiAccessible* a, int) {
+        if (roleOf(a) == QLatin1String("text"))
+          found.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(a)));
+        return false;
+      });
+    return found;
+  }
+
+  // A field's box, or that of the character at its text cursor (and the cursor's offset).
+  static Sighting sighted(AtspiAccessible* field, Sighting::Kind kind, int* offset = nullptr) {
+    AtspiText* t = atspi_accessible_get_text_iface(field);
+    AtspiComponent* c = atspi_accessible_get_component_iface(field);
+    const gint at = atspi_text_get_caret_offset(t, nullptr);
+    AtspiRect* r = kind == Sighting::Caret
+                       ? atspi_text_get_character_extents(t, at, ATSPI_COORD_TYPE_SCREEN, nullptr)
+                       : atspi_component_get_extents(c, ATSPI_COORD_TYPE_SCREEN, nullptr);
+    const Sighting s{kind, {r->x, r->y, r->x + r->width, r->y + r->height}, false};
+    if (offset) *offset = at;
+    g_free(r);
+    g_object_unref(c);
+    g_object_unref(t);
+    return s;
+  }
+
+  // Waits until the view shows the screen's `source` enlarged, whatever is drawn there.
+  bool viewShowsScreen(const std::function<Rect()>& source) {
+    const QRect view = viewOnScreen();
+    return waitUntil([&] {
+      const Rect s = source();
+      if (s.isEmpty()) return false;
+      const QImage part = x->grab(QRect(s.left, s.top, s.width(), s.height()));
+      return x->grab(view) == part.scaled(view.size());
+    });
+  }
+
+  std::unique_ptr<ChildProcess> other_;
+};
+
+TEST_F(FollowingMagnifier, TabAndTypingLeadTheViewAndThePointerTakesItBack) {
+  ASSERT_NO_FATAL_FAILURE(begin("[Tracking]\r\nFocus=1\r\nCaret=1\r\n"));
+  std::vector<Node> two = fields();
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_TRUE(viewShowsScreen([&] { return around(sighted(two[0].get(), Sighting::Focus)); }))
+      << "the first field, focused as its window came up";
+  const Sighting second = sighted(two[1].get(), Sighting::Focus);
+  x->pressKeys({keysym::Tab});
+  EXPECT_TRUE(viewShowsScreen([&] { return around(second); })) << "the second field";
+
+  for (int typed = 1; typed <= 3; ++typed) {
+    QElapsedTimer clock;
+    clock.start();
+    x->pressKeys({keysym::w});
+    int offset = 0;
+    EXPECT_TRUE(viewShowsScreen([&] {
+      const Sighting caret = sighted(two[1].get(), Sighting::Caret, &offset);
+      return offset == typed ? around(caret) : Rect{};
+    })) << "the text cursor after letter "
+        << typed;
+    std::printf("a letter typed to the view showing its text cursor: %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
+  }
+
+  x->movePointer(Pointer.x() + 20, Pointer.y() + 40);
+  EXPECT_TRUE(viewShows(around(Pointer + QPoint(20, 40)))) << "the pointer leads again";
+}
+
+TEST_F(FollowingMagnifier, WithBothChoicesOffNothingFollows) {
+  ASSERT_NO_FATAL_FAILURE(begin(""));
+  std::vector<Node> two = fields();
+  ASSERT_EQ(two.size(), 2u);
+  x->pressKeys({keysym::Tab});
+  x->pressKeys({keysym::w});
+  int offset = 0;
+  ASSERT_TRUE(waitUntil([&] {
+    sighted(two[1].get(), Sighting::Caret, &offset);
+    return offset == 1;
+  }));
+  ASSERT_TRUE(waitForTick(Pointer + QPoint(-30, 20)));
+  EXPECT_TRUE(viewShows(around(Pointer)));
+}
+
+TEST_F(FollowingMagnifier, AProgramThatNeverAnswersHoldsNothingUp) {
+  const QString telling = programFolder() + QStringLiteral("/telling");
+  ASSERT_NO_FATAL_FAILURE(
+      begin("[Tracking]\r\nFocus=1\r\nCaret=1\r\n", {QStringLiteral("mute"), telling}));
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(telling); }));
+  for (const QPoint p : {QPoint(150, 150), QPoint(600, 300), QPoint(200, 650)}) {
+    x->movePointer(p.x(), p.y());
+    EXPECT_TRUE(viewShows(around(p), Patience / 3)) << "the view follows the pointer";
+  }
 }
 
 }  // namespace

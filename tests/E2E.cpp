@@ -23,6 +23,15 @@ void Magnifier::startServer(const Options& options) {
   x->movePointer(10, options.height - 10);
 }
 
+void Magnifier::startAccessibilityBus() {
+  ASSERT_NO_THROW(bus_ = std::make_unique<AccessibilityBus>(screen->display(), *x));
+  const QStringList session = bus_->environment();
+  qputenv("DBUS_SESSION_BUS_ADDRESS", session.front().section(u'=', 1).toUtf8());
+  qputenv("DISPLAY", screen->display().toUtf8());
+  qunsetenv("AT_SPI_BUS_ADDRESS");
+  environment << session;
+}
+
 void Magnifier::useXwayland(const QString& display, QSize desktop) {
   xwayland_ = display;
   x = std::make_unique<XSession>(display);

@@ -25,6 +25,8 @@ class Magnifier : public ::testing::Test {
   void start() { start(Options{}); }
   // The server alone (and the window manager), over the picture; no program yet.
   void startServer(const Options& options);
+  // A session and an accessibility bus of the test's own, for it and what it starts next.
+  void startAccessibilityBus();
   // Takes an X display this fixture did not start: Xwayland, whose root window no one sees. The
   // unique-pixel picture is shown in a window over the whole `desktop`, and the view is read
   // from the magnifier window's own pixels.
@@ -84,6 +86,7 @@ class Magnifier : public ::testing::Test {
   void saveScreen();  // for a look after a failure: /tmp/e2e-fail.png
 
   QTemporaryDir folder_;
+  std::unique_ptr<AccessibilityBus> bus_;
   QString xwayland_;
   int width_ = 0;  // of the screen the picture was made for
 };

@@ -8,6 +8,7 @@
 
 #include "platform/forms/Application.h"
 #include "platform/forms/Shell.h"
+#include "platform/pixels/Attention.h"
 #include "platform/pixels/ScreenSource.h"
 #include "platform/pixels/ViewSurface.h"
 #include "platform/system/SystemInfo.h"
@@ -89,6 +90,17 @@ class FakeSystemInfo : public SystemInfo {
   bool computerName(char* buffer, std::uint32_t& size) override;
 };
 
+// What the form asks to follow, and its calls to make sightings and say the bus is missing.
+struct FakeAttention : Attention {
+  bool focus = false, caret = false;
+  std::function<void(const Sighting&)> seen;
+  std::function<void(const QString&)> unavailable;
+  void follow(bool f, bool c, std::function<void(const Sighting&)> s) override {
+    focus = f, caret = c, seen = std::move(s);
+  }
+  void reportTo(std::function<void(const QString&)> u) override { unavailable = std::move(u); }
+};
+
 // The application object around a fake screen; records the help commands it is given.
 class FakeApplication : public Application {
  public:
@@ -102,6 +114,7 @@ class FakeApplication : public Application {
     return realSurfaces ? realSurfaces() : fakeScreen.createSurface();
   }
   TopLevelWindows& windows() override { return fakeWindows; }
+  Attention& attention() override { return fakeAttention; }
   Shell& shell() override { return fakeShell; }
   SystemInfo& system() override { return fakeSystem; }
   // The application's own hidden window follows the title, as the real one does.
@@ -119,6 +132,7 @@ class FakeApplication : public Application {
   std::unique_ptr<ScreenSource> realScreen;
   std::function<std::unique_ptr<ViewSurface>()> realSurfaces;
   FakeWindows fakeWindows;
+  FakeAttention fakeAttention;
   FakeShell fakeShell;
   FakeSystemInfo fakeSystem;
   std::vector<std::pair<int, int>> helpCalls;

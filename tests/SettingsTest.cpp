@@ -180,6 +180,38 @@ TEST_F(Settings, ClosingWritesAllSixValuesAndKeepsTheRest) {
   EXPECT_TRUE(stored().endsWith("[View]\r\nColours=0\r\nSmooth=0\r\n")) << stored().toStdString();
 }
 
+TEST_F(Settings, TheTrackingChoicesComeBackAsTheyWereLeft) {
+  const QByteArray others =
+      "[TrackBar]\r\nPosition=3\r\n[MainForm]\r\nLeft=744\r\nTop=39\r\nWidth=280\r\n"
+      "Height=298\r\n[ScalePanel]\r\nVisible=1\r\n";
+  const struct {
+    const char* what;
+    QByteArray ini;
+    bool turnFocusOn;  // the user's click, before closing
+    bool focus, caret;
+    QByteArray saved;  // before the other sections
+  } cases[] = {
+      {"a file from before the choices stays without them", "", false, false, false, ""},
+      {"any number but 0 is on", "[Tracking]\r\nFocus=5\r\nCaret=-1\r\n", false, true, true,
+       "[Tracking]\r\nFocus=1\r\nCaret=1\r\n"},
+      {"foreign lines kept", "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\n", false, false, true,
+       "; mine\r\n[Tracking]\r\nMouse=2\r\nCaret=1\r\nFocus=0\r\n"},
+      {"turned on by the user", "[Tracking]\r\n", true, true, false,
+       "[Tracking]\r\nFocus=1\r\nCaret=0\r\n"},
+  };
+  for (const auto& c : cases) {
+    QFile::remove(iniPath());
+    if (!c.ini.isEmpty()) store(c.ini);
+    FakeApplication app(1024, 768, exe);
+    TForm1* form = open(app);
+    if (c.turnFocusOn) form->FollowFocusItem1->trigger();
+    EXPECT_EQ(app.fakeAttention.focus, c.focus) << c.what;
+    EXPECT_EQ(app.fakeAttention.caret, c.caret) << c.what;
+    form->close();
+    EXPECT_EQ(stored().toStdString(), (c.saved + others).toStdString()) << c.what;
+  }
+}
+
 TEST_F(Settings, AScreenOfNothingNeitherShrinksTheWindowNorGetsStored) {
   // A display with no monitor switched on: the window keeps its size, and what is stored brings
   // it back on a real screen.

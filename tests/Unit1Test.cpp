@@ -140,6 +140,35 @@ TEST_F(MainWindow, WhatIsDoneToTheWindowWakesTheTicks) {
   }
 }
 
+TEST_F(MainWindow, TheKeyboardLeadsTheViewAndWakesItOnlyToMoveWhereThereIsABus) {
+  form->FollowCaretItem1->trigger();
+  ASSERT_TRUE(app.fakeAttention.caret && app.fakeAttention.seen);
+  desktop().reports = true;
+  const int hw = (form->PaintBox1->width() / 3) / 2, hh = (form->PaintBox1->height() / 3) / 2;
+  const Sighting caret{Sighting::Caret, {100, 200, 108, 217}, false};
+  for (const bool again : {false, true}) {
+    settle([&] { return form->resting(); });
+    const int queries = desktop().pointerQueries;
+    app.fakeAttention.seen(caret);
+    QApplication::processEvents();
+    EXPECT_EQ(desktop().pointerQueries, queries + (again ? 0 : 1)) << "a tick at once, once";
+  }
+  EXPECT_TRUE(showsSource(form->PaintBox1->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                          {104 - hw, 208 - hh, 104 + hw, 208 + hh}));
+  desktop().pointerAt = {420, 330};
+  EXPECT_TRUE(showsSource(tick(), {420 - hw, 330 - hh, 420 + hw, 330 + hh})) << "the pointer";
+  key(Qt::Key_Insert, Qt::ControlModifier);
+  tick();
+  app.fakeAttention.seen({Sighting::Caret, {700, 600, 708, 617}, false});
+  EXPECT_TRUE(showsSource(tick(), {420 - hw, 330 - hh, 420 + hw, 330 + hh})) << "frozen";
+
+  app.fakeAttention.unavailable(QStringLiteral("Нет шины"));
+  for (const QAction* item : {form->FollowFocusItem1, form->FollowCaretItem1}) {
+    EXPECT_FALSE(item->isEnabled());
+    EXPECT_EQ(item->toolTip(), QStringLiteral("Нет шины"));
+  }
+}
+
 TEST_F(MainWindow, WithoutChangeReportsTheTicksNeverRest) {
   const int queries = desktop().pointerQueries;
   settle([&] { return desktop().pointerQueries >= queries + 3; });
@@ -309,6 +338,8 @@ TEST_F(MainWindow, HidingThePanelKeepsTheViewSize) {
 TEST_F(MainWindow, ContextMenuHasItsEntriesInOrderWithTheirKeys) {
   const auto actions = form->PopupMenu1->actions();
   const QStringList captions{QStringLiteral("Панель инструментов"),
+                             QStringLiteral("Следовать за фокусом клавиатуры"),
+                             QStringLiteral("Следовать за текстовым курсором"),
                              QString(),
                              QStringLiteral("Цвета"),
                              QStringLiteral("Сглаживание"),
@@ -318,7 +349,8 @@ TEST_F(MainWindow, ContextMenuHasItsEntriesInOrderWithTheirKeys) {
                              QStringLiteral("Справка..."),
                              QString(),
                              QStringLiteral("О программе...")};
-  const QStringList keys{{}, {}, {}, {}, QStringLiteral("Ctrl+C"), QStringLiteral("Ctrl+S")};
+  const QStringList keys{
+      {}, {}, {}, {}, {}, {}, QStringLiteral("Ctrl+C"), QStringLiteral("Ctrl+S")};
   ASSERT_EQ(actions.size(), captions.size());
   for (int i = 0; i < captions.size(); ++i) {
     EXPECT_EQ(actions[i]->isSeparator(), captions[i].isEmpty()) << i;
@@ -326,7 +358,7 @@ TEST_F(MainWindow, ContextMenuHasItsEntriesInOrderWithTheirKeys) {
     EXPECT_EQ(actions[i]->shortcut().toString(), keys.value(i)) << i;
   }
   QStringList colours;
-  for (const QAction* a : actions[2]->menu()->actions()) colours << a->text();
+  for (const QAction* a : actions[4]->menu()->actions()) colours << a->text();
   EXPECT_EQ(colours, QStringList({QStringLiteral("Обычные"), QStringLiteral("Обращённые\tCtrl+I"),
                                   QStringLiteral("Оттенки серого"),
                                   QStringLiteral("Обращённые оттенки серого\tCtrl+I")}));

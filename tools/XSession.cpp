@@ -32,6 +32,31 @@ bool waitUntil(const std::function<bool()>& condition, int ms) {
 
 // ---------------------------------------------------------------------------------------------
 
+AccessibilityBus::AccessibilityBus(const QString& display, XSession& x)
+    : address_(QStringLiteral("unix:path=") + files_.filePath(QStringLiteral("bus"))) {
+  const QStringList session{QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address_,
+                            QStringLiteral("DISPLAY=") + display};
+  dbus_ = std::make_unique<ChildProcess>(
+      QStringLiteral("dbus-daemon"),
+      QStringList{QStringLiteral("--session"), QStringLiteral("--address=") + address_,
+                  QStringLiteral("--nofork"), QStringLiteral("--nopidfile")},
+      session, true);
+  waitUntil([&] { return QFile::exists(files_.filePath(QStringLiteral("bus"))); });
+  launcher_ = std::make_unique<ChildProcess>(
+      QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
+      QStringList{QStringLiteral("--launch-immediately"), QStringLiteral("--a11y=1")}, session,
+      true);
+  if (!waitUntil([&] { return x.hasProperty(x.root(), "AT_SPI_BUS"); }))
+    throw std::runtime_error("the accessibility bus did not start");
+}
+
+QStringList AccessibilityBus::environment() const {
+  return {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + address_,
+          QStringLiteral("AT_SPI_BUS_ADDRESS")};  // found through the session bus
+}
+
+// ---------------------------------------------------------------------------------------------
+
 ChildProcess::ChildProcess(const QString& program, const QStringList& arguments,
                            const QStringList& environment, bool quiet) {
   std::vector<QByteArray> args{program.toLocal8Bit()};

@@ -144,8 +144,24 @@ class XSession {
   std::unique_ptr<Impl> d_;
 };
 
+// A session bus of its own and, on it, the accessibility bus's launcher, which also tells the X
+// server where that bus is. Throws std::runtime_error when it does not start.
+class AccessibilityBus {
+ public:
+  AccessibilityBus(const QString& display, XSession& x);
+  // What a program started on them needs in its environment.
+  QStringList environment() const;
+
+ private:
+  QTemporaryDir files_;
+  QString address_;
+  std::unique_ptr<ChildProcess> dbus_, launcher_;
+};
+
 namespace keysym {
 constexpr std::uint32_t Insert = 0xff63;
+constexpr std::uint32_t Tab = 0xff09;
+constexpr std::uint32_t w = 0x77;
 constexpr std::uint32_t KP_Insert = 0xff9e;
 constexpr std::uint32_t Control_L = 0xffe3;
 constexpr std::uint32_t Shift_L = 0xffe1;

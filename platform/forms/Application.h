@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+class Attention;
 class ScreenSource;
 class Shell;
 class SystemInfo;
@@ -89,6 +90,8 @@ class Application {
   virtual ScreenSource& screen() = 0;
   virtual std::unique_ptr<ViewSurface> createSurface() = 0;
   virtual TopLevelWindows& windows() = 0;
+  // Where the other programs' keyboard focus and text cursor are.
+  virtual Attention& attention() = 0;
   virtual Shell& shell() = 0;
   virtual SystemInfo& system() = 0;
 

@@ -6,6 +6,7 @@
 #include "platform/forms/HelpViewer.h"
 #include "platform/forms/Pictures.h"
 #include "platform/forms/Shell.h"
+#include "platform/pixels/Attention.h"
 #include "platform/pixels/ScreenSource.h"
 #include "platform/pixels/ViewSurface.h"
 #include "platform/system/QuitSignals.h"
@@ -57,7 +58,8 @@ DesktopApplication::DesktopApplication(int& argc, char** argv) {
 
 DesktopApplication::~DesktopApplication() {
   signals_.reset();
-  releaseForms();  // before the services and Qt they use go away
+  releaseForms();              // before the services and Qt they use go away
+  display_.attention.reset();  // it may ask the windows
   display_.windows.reset();
   help_.reset();
   display_.surfaces = nullptr;

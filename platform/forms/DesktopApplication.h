@@ -17,6 +17,7 @@ struct DisplaySystem {
   std::unique_ptr<ScreenSource> source;
   std::function<std::unique_ptr<ViewSurface>()> surfaces;
   std::unique_ptr<TopLevelWindows> windows;
+  std::unique_ptr<Attention> attention;
 };
 
 // The application object of the real program: Qt, as the display system has set it up, with the
@@ -35,6 +36,7 @@ class DesktopApplication final : public Application {
   ScreenSource& screen() override { return *display_.source; }
   std::unique_ptr<ViewSurface> createSurface() override { return display_.surfaces(); }
   TopLevelWindows& windows() override { return *display_.windows; }
+  Attention& attention() override { return *display_.attention; }
   Shell& shell() override;
   SystemInfo& system() override;
 

@@ -9,6 +9,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcApp)       // vendrel.app: the tick, start-up and e
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // vendrel.settings: the settings file
 Q_DECLARE_LOGGING_CATEGORY(lcX11)       // vendrel.x11: the X server
 Q_DECLARE_LOGGING_CATEGORY(lcPortal)    // vendrel.portal: the desktop portal and PipeWire
+Q_DECLARE_LOGGING_CATEGORY(lcAccess)    // vendrel.access: the accessibility bus
 
 // Lets a warning that may repeat many times a second through at most once per interval, and
 // says how many were held back since the last one let through:

@@ -323,6 +323,22 @@ void X11Windows::enumerate(const std::function<bool(WindowHandle)>& visit) {
     if (!visit(w)) break;
 }
 
+bool X11Windows::showsWindowOf(qint64 pid) {
+  const std::vector<xcb_window_t> clients = d_->clientsOf(d_->children({d_->screen->root}).front());
+  std::vector<xcb_get_property_cookie_t> asked;
+  asked.reserve(clients.size());
+  for (xcb_window_t w : clients)
+    asked.push_back(xcb_get_property(d_->c, 0, w, d_->netWmPid, XCB_ATOM_CARDINAL, 0, 1));
+  bool shows = false;
+  for (auto cookie : asked) {  // every reply read, found or not
+    xcb_generic_error_t* e = nullptr;
+    auto r = d_->reply(xcb_get_property_reply(d_->c, cookie, &e), &e, "reading _NET_WM_PID");
+    if (r && xcb_get_property_value_length(r.get()) == 4)
+      shows |= *static_cast<const std::uint32_t*>(xcb_get_property_value(r.get())) == pid;
+  }
+  return shows;
+}
+
 std::uint32_t X11Windows::owningThread(WindowHandle window) {
   // X has no threads: any window that still answers has an owner.
   if (const Impl::Known* k = d_->seen(window)) return k->answers ? 1u : 0u;

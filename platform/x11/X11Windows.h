@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <functional>
 #include <memory>
 
@@ -23,6 +24,8 @@ class X11Windows final : public TopLevelWindows {
   QByteArray title(WindowHandle window, int limit) override;
   void setForeground(WindowHandle window) override;
   void show(WindowHandle window, int command) override;
+  // Whether the process has a top-level window on this display (by its _NET_WM_PID).
+  bool showsWindowOf(qint64 pid);
 
  private:
   struct Impl;
