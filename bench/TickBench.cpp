@@ -137,8 +137,9 @@ void Memcpy(benchmark::State& state, Case c) {
   }
 }
 
-// The client-side enlargement alone, memory to memory.
-void Enlarge(benchmark::State& state, Case c) {
+// The client-side enlargement alone, memory to memory, by `how`.
+using Enlargement = void (Stretcher::*)(const CapturedPixels&, const Rect&, QImage&, const Rect&);
+void Enlarge(benchmark::State& state, Case c, Enlargement how) {
   const int sw = 2 * ((c.width / c.zoom) / 2), sh = 2 * ((c.height / c.zoom) / 2);
   const QImage desktop = uniquePixelPicture(sw, sh);
   QImage view(c.width, c.height, QImage::Format_RGB32);
@@ -146,7 +147,7 @@ void Enlarge(benchmark::State& state, Case c) {
       reinterpret_cast<const std::uint32_t*>(desktop.constBits()), sw, {0, 0, sw, sh}};
   Stretcher stretcher;
   for (auto _ : state) {
-    stretcher.copy(pixels, {0, 0, sw, sh}, view, {0, 0, c.width, c.height});
+    (stretcher.*how)(pixels, {0, 0, sw, sh}, view, {0, 0, c.width, c.height});
     benchmark::DoNotOptimize(view.constBits());
   }
 }
@@ -917,10 +918,15 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMicrosecond)
         ->Repetitions(7)
         ->ReportAggregatesOnly(true);
-    benchmark::RegisterBenchmark(("enlarge " + name).c_str(), Enlarge, c)
-        ->Unit(benchmark::kMicrosecond)
-        ->Repetitions(7)
-        ->ReportAggregatesOnly(true);
+    const std::pair<const char*, Enlargement> enlargements[] = {
+        {"enlarge ", &Stretcher::copy},
+        {"enlarge smooth ", &Stretcher::smooth},
+        {"enlarge smooth greys ", &Stretcher::smoothGreys}};
+    for (const auto& [what, how] : enlargements)
+      benchmark::RegisterBenchmark((what + name).c_str(), Enlarge, c, how)
+          ->Unit(benchmark::kMicrosecond)
+          ->Repetitions(7)
+          ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark(("memcpy " + name).c_str(), Memcpy, c)
         ->Unit(benchmark::kMicrosecond)
         ->Repetitions(7)

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -21,20 +22,46 @@ void copyRow(const std::uint32_t* __restrict from, std::uint32_t* __restrict to,
   for (int i = 0; i < pixels; ++i) to[i] = from[i] | Opaque;
 }
 
-// a and b mixed per channel, b's share `w` 256ths, rounded: red and blue in one multiply.
-inline std::uint32_t mix(std::uint32_t a, std::uint32_t b, std::uint32_t w) {
-  const std::uint32_t rb = ((a & 0xff00ffu) * (256 - w) + (b & 0xff00ffu) * w + 0x800080u) >> 8;
-  const std::uint32_t g = ((a & 0x00ff00u) * (256 - w) + (b & 0x00ff00u) * w + 0x008000u) >> 8;
-  return (rb & 0xff00ffu) | (g & 0x00ff00u);
+// The loops that mix run over every byte of the view: where the processor has them, in its
+// wider vectors (twice as fast, measured).
+#if defined(__x86_64__) && defined(__GNUC__)
+#define WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE_VECTORS
+#endif
+
+// The mix of a and b, b's share `w` 256ths, rounded. It fits 16 bits, in which the compiler
+// vectorises the loops below.
+inline std::uint8_t mix(std::uint16_t a, std::uint16_t b, std::uint16_t w) {
+  return static_cast<std::uint8_t>(
+      static_cast<std::uint16_t>(a * static_cast<std::uint16_t>(256 - w) + b * w + 128) >> 8);
 }
 
-// Two rows mixed byte by byte, as mix() does: in 16 bits, which the compiler vectorises.
-void mixRows(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b,
-             std::uint8_t* __restrict out, std::size_t bytes, std::uint16_t w) {
-  const auto keep = static_cast<std::uint16_t>(256 - w);
-  for (std::size_t i = 0; i < bytes; ++i)
-    out[i] =
-        static_cast<std::uint8_t>(static_cast<std::uint16_t>(a[i] * keep + b[i] * w + 128) >> 8);
+// Two rows mixed byte by byte, b's share `w`.
+WIDE_VECTORS void mixRows(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b,
+                          std::uint8_t* __restrict out, std::size_t bytes, std::uint16_t w) {
+  for (std::size_t i = 0; i < bytes; ++i) out[i] = mix(a[i], b[i], w);
+}
+
+// The same with a share for each byte.
+WIDE_VECTORS void mixBytes(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b,
+                           const std::uint16_t* __restrict w, std::uint8_t* __restrict out,
+                           std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i) out[i] = mix(a[i], b[i], w[i]);
+}
+
+// Pairs of neighbouring greys as loaded from memory, each mixed by its own share.
+WIDE_VECTORS void mixPairs(const std::uint16_t* __restrict pairs, const std::uint16_t* __restrict w,
+                           std::uint8_t* __restrict out, std::size_t n) {
+  constexpr int First = std::endian::native == std::endian::little ? 0 : 8;
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = mix((pairs[i] >> First) & 0xff, (pairs[i] >> (8 - First)) & 0xff, w[i]);
+}
+
+// Two rows of greys mixed, b's share `w`, as opaque pixels.
+WIDE_VECTORS void mixGreys(const std::uint8_t* __restrict a, const std::uint8_t* __restrict b,
+                           std::uint32_t* __restrict out, std::size_t n, std::uint16_t w) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = Opaque | mix(a[i], b[i], w) * 0x010101u;
 }
 
 using RowFunction = void (*)(const std::uint32_t*, std::uint32_t*, int);
@@ -123,21 +150,38 @@ void Stretcher::copy(const CapturedPixels& pixels, const Rect& source, QImage& i
   }
 }
 
-void Stretcher::sample(std::vector<Tap>& taps, int destLength, int sourceLength, int offset,
-                       int captured) {
-  taps.resize(static_cast<std::size_t>(destLength));
-  for (int d = 0; d < destLength; ++d) {
+bool Stretcher::sample(Taps& taps, int destLength, int sourceLength, int offset, int captured) {
+  const int wanted[4] = {destLength, sourceLength, offset, captured};
+  if (std::equal(wanted, wanted + 4, taps.madeFor)) return false;
+  std::copy(wanted, wanted + 4, taps.madeFor);
+  const auto n = static_cast<std::size_t>(destLength);
+  taps.pair.resize(n);
+  taps.weight.resize(n);
+  for (std::size_t d = 0; d < n; ++d) {
     // Pixel centres sit at halves: the point a half left of the centre's is the first tap.
-    const auto at = static_cast<int>((2LL * d + 1) * sourceLength * 256 / (2LL * destLength)) -
+    const auto at = static_cast<int>((2LL * static_cast<long long>(d) + 1) * sourceLength * 256 /
+                                     (2LL * destLength)) -
                     128 + offset * 256;
-    const int first = at >> 8;  // rounds down below zero too
-    taps[static_cast<std::size_t>(d)] = {std::clamp(first, 0, captured - 1),
-                                         std::clamp(first + 1, 0, captured - 1), at & 255};
+    // at >> 8 rounds down below zero too; a pair off either end is the end pixel twice.
+    taps.pair[d] = std::clamp((at >> 8) + 1, 0, captured);
+    taps.weight[d] = static_cast<std::uint16_t>(at & 255);
   }
+  return true;
 }
 
 void Stretcher::smooth(const CapturedPixels& pixels, const Rect& source, QImage& image,
                        const Rect& dest) {
+  mixAround<4>(pixels, source, image, dest);
+}
+
+void Stretcher::smoothGreys(const CapturedPixels& greys, const Rect& source, QImage& image,
+                            const Rect& dest) {
+  mixAround<1>(greys, source, image, dest);
+}
+
+template <int Bytes>
+void Stretcher::mixAround(const CapturedPixels& pixels, const Rect& source, QImage& image,
+                          const Rect& dest) {
   const Rect clip = dest.intersected({0, 0, image.width(), image.height()});
   if (clip.isEmpty()) return;
   const Rect& area = pixels.area;
@@ -148,36 +192,81 @@ void Stretcher::smooth(const CapturedPixels& pixels, const Rect& source, QImage&
     }
     return;
   }
-  sample(columnTaps_, dest.width(), std::max(source.width(), 1), source.left - area.left,
-         area.width());
+  const auto width = static_cast<std::size_t>(clip.width());
+  const auto from = static_cast<std::size_t>(clip.left - dest.left);
+  if (sample(columnTaps_, dest.width(), std::max(source.width(), 1), source.left - area.left,
+             area.width()))
+    ++columnTapsMade_;
+  const std::size_t weightsFor[3] = {columnTapsMade_, from, width};
+  if (Bytes == 4 && !std::equal(weightsFor, weightsFor + 3, byteWeightsFor_)) {
+    byteWeights_.resize(width * 4);
+    for (std::size_t x = 0; x < width; ++x)
+      std::fill_n(byteWeights_.begin() + static_cast<std::ptrdiff_t>(x * 4), 4,
+                  columnTaps_.weight[from + x]);
+    std::copy(weightsFor, weightsFor + 3, byteWeightsFor_);
+  }
   sample(rowTaps_, dest.height(), std::max(source.height(), 1), source.top - area.top,
          area.height());
-  const auto width = static_cast<std::size_t>(clip.width());
+  const auto captured = static_cast<std::size_t>(area.width());
+  padded_.resize(captured + 2);
+  left_.resize(width);  // a pixel, or a pair of greys, for each column
+  right_.resize(width);
+  for (auto& row : mixed_) row.resize((width * Bytes + 3) / 4);
+  const int* pair = columnTaps_.pair.data() + from;
   int mixedRow[2] = {-1, -1};
   // A captured row mixed across, kept while the view's rows still read it: at zoom Z each one
-  // serves about 2 Z view rows.
-  auto across = [&](int row, int keep) -> const std::uint32_t* {
+  // serves about 2 Z view rows. The row is padded with its end pixels, so that each column
+  // reads the two pixels it mixes side by side; they are gathered first, and the mixing itself
+  // then runs over whole rows.
+  auto across = [&](int row, int keep) -> const std::uint8_t* {
     for (int s = 0; s < 2; ++s)
-      if (mixedRow[s] == row) return mixed_[s].data();
+      if (mixedRow[s] == row) return reinterpret_cast<const std::uint8_t*>(mixed_[s].data());
     const int s = mixedRow[0] == keep ? 1 : 0;
-    mixed_[s].resize(width);
-    const std::uint32_t* in = pixels.bits + static_cast<std::ptrdiff_t>(row) * pixels.stride;
-    const Tap* tap = columnTaps_.data() + (clip.left - dest.left);
-    for (std::size_t x = 0; x < width; ++x)
-      mixed_[s][x] =
-          mix(in[tap[x].first], in[tap[x].second], static_cast<std::uint32_t>(tap[x].weight)) |
-          Opaque;
+    auto* mixed = reinterpret_cast<std::uint8_t*>(mixed_[s].data());
     mixedRow[s] = row;
-    return mixed_[s].data();
+    const std::uint32_t* in = pixels.bits + static_cast<std::ptrdiff_t>(row) * pixels.stride;
+    if constexpr (Bytes == 4) {
+      std::uint32_t* p = padded_.data();
+      for (std::size_t x = 0; x < captured; ++x) p[x + 1] = in[x] | Opaque;
+      p[0] = p[1];
+      p[captured + 1] = p[captured];
+      for (std::size_t x = 0; x < width; ++x) {
+        left_[x] = p[pair[x]];
+        right_[x] = p[pair[x] + 1];
+      }
+      mixBytes(reinterpret_cast<const std::uint8_t*>(left_.data()),
+               reinterpret_cast<const std::uint8_t*>(right_.data()), byteWeights_.data(), mixed,
+               width * 4);
+    } else {
+      auto* p = reinterpret_cast<std::uint8_t*>(padded_.data());
+      for (std::size_t x = 0; x < captured; ++x)  // a grey's blue is its red and green too
+        p[x + 1] = static_cast<std::uint8_t>(in[x]);
+      p[0] = p[1];
+      p[captured + 1] = p[captured];
+      auto* pairs = reinterpret_cast<std::uint16_t*>(left_.data());
+      for (std::size_t x = 0; x < width; ++x) std::memcpy(pairs + x, p + pair[x], 2);
+      mixPairs(pairs, columnTaps_.weight.data() + from, mixed, width);
+    }
+    return mixed;
   };
+  const int lastRow = area.height() - 1;
   for (int y = clip.top; y < clip.bottom; ++y) {
-    const Tap& tap = rowTaps_[static_cast<std::size_t>(y - dest.top)];
-    const std::uint32_t* upper = across(tap.first, tap.second);
-    const std::uint32_t* lower = across(tap.second, tap.first);
-    mixRows(reinterpret_cast<const std::uint8_t*>(upper),
-            reinterpret_cast<const std::uint8_t*>(lower),
-            image.scanLine(y) + static_cast<std::ptrdiff_t>(clip.left) * 4, width * 4,
-            static_cast<std::uint16_t>(tap.weight));
+    const auto r = static_cast<std::size_t>(y - dest.top);
+    const int upper = std::max(rowTaps_.pair[r] - 1, 0);
+    const int lower = std::min(rowTaps_.pair[r], lastRow);
+    // A row that mixes nothing in is the row above it mixed across.
+    const std::uint16_t weight = upper == lower ? 0 : rowTaps_.weight[r];
+    const std::uint8_t* a = across(upper, lower);
+    const std::uint8_t* b = weight == 0 ? a : across(lower, upper);
+    std::uint8_t* out = image.scanLine(y) + static_cast<std::ptrdiff_t>(clip.left) * 4;
+    if constexpr (Bytes == 4) {
+      if (weight == 0)
+        std::memcpy(out, a, width * 4);
+      else
+        mixRows(a, b, out, width * 4, weight);
+    } else {
+      mixGreys(a, b, reinterpret_cast<std::uint32_t*>(out), width, weight);
+    }
   }
 }
 

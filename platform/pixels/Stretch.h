@@ -27,6 +27,10 @@ class Stretcher {
   // source pixels around that point are mixed by their nearness to it (bilinear), so that every
   // view pixel lies between them. Beyond the pixels read, their edge repeats.
   void smooth(const CapturedPixels& pixels, const Rect& source, QImage& image, const Rect& dest);
+  // The same over pixels whose three channels are equal: one of them mixed stands for all three,
+  // in a quarter of the work.
+  void smoothGreys(const CapturedPixels& greys, const Rect& source, QImage& image,
+                   const Rect& dest);
 
  private:
   static void remap(std::vector<int>& map, int destLength, int sourceLength);
@@ -45,16 +49,30 @@ class Stretcher {
   int columnsFor_[2] = {-1, -1};
   int rowsFor_[2] = {-1, -1};
 
-  // The two captured pixels a view column or row mixes, and the second one's share in 256ths.
-  struct Tap {
-    int first, second, weight;
+  // For each view column or row, the two captured pixels it mixes and the second one's share
+  // in 256ths; kept while the geometry they were made for stays. Pair k is captured pixels
+  // k - 1 and k, an end pixel twice beyond the ends.
+  struct Taps {
+    std::vector<int> pair;
+    std::vector<std::uint16_t> weight;
+    int madeFor[4] = {-1, -1, -1, -1};
   };
   // For each of `destLength` view pixels, the captured pixels (0 to `captured` - 1, the
-  // source starting `offset` pixels into them) around its centre taken to the source.
-  static void sample(std::vector<Tap>& taps, int destLength, int sourceLength, int offset,
-                     int captured);
-  std::vector<Tap> columnTaps_, rowTaps_;
-  std::vector<std::uint32_t> mixed_[2];  // captured rows mixed across to the view's width
+  // source starting `offset` pixels into them) around its centre taken to the source; false
+  // when `taps` hold them already.
+  static bool sample(Taps& taps, int destLength, int sourceLength, int offset, int captured);
+  // smooth(), mixing `Bytes` bytes a pixel: its four, or a grey's one.
+  template <int Bytes>
+  void mixAround(const CapturedPixels& pixels, const Rect& source, QImage& image, const Rect& dest);
+  Taps columnTaps_, rowTaps_;
+  std::size_t columnTapsMade_ = 0;  // how many times the column taps were made
+  // The column weights, once for each byte, of the column taps made for the view columns from
+  // `byteWeightsFor_[1]` on, `byteWeightsFor_[2]` of them.
+  std::vector<std::uint16_t> byteWeights_;
+  std::size_t byteWeightsFor_[3] = {};
+  // Rows of bytes: a captured row padded with its end pixels, the pixels each view column
+  // mixes, and captured rows mixed across to the view's width.
+  std::vector<std::uint32_t> padded_, left_, right_, mixed_[2];
 };
 
 // `pixels` in `colours`, written into `buffer`: the pixels the enlargement then reads.

@@ -40,6 +40,11 @@ constexpr std::uint32_t filtered(std::uint32_t pixel, Colours colours) {
   return pixel | Opaque;
 }
 
+// Whether `colours` are greys: each pixel's three channels equal.
+constexpr bool greys(Colours colours) {
+  return colours == Colours::Grey || colours == Colours::InvertedGrey;
+}
+
 // What Ctrl+I switches to: normal and inverted colours, or the one grey and the other.
 constexpr Colours inversionOf(Colours colours) {
   return static_cast<Colours>(static_cast<std::uint8_t>(colours) ^ 1u);

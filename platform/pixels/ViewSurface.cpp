@@ -38,7 +38,9 @@ void PixelSurface::draw(ScreenSource& screen, const Rect& source, const Rect& ar
   const CapturedPixels pixels =
       recoloured(area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area),
                  mode.colours, recoloured_);
-  if (mode.smooth)
+  if (mode.smooth && greys(mode.colours))
+    stretcher_.smoothGreys(pixels, source, target(view), dest);
+  else if (mode.smooth)
     stretcher_.smooth(pixels, source, target(view), dest);
   else
     stretcher_.copy(pixels, source, target(view), dest);

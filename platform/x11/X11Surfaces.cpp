@@ -142,6 +142,66 @@ void putPixels(xcb_connection_t* c, xcb_drawable_t drawable, xcb_gcontext_t gc, 
   }
 }
 
+// A picture made on this side, of the view's size, kept in shared memory where the server can
+// read it (else in memory of ours, sent in bands); its memory is kept while the view does not
+// grow.
+class SharedImage {
+ public:
+  SharedImage(xcb_connection_t* c, bool shm) : c_(c), shm_(shm) {}
+
+  QImage& image(QSize size) {
+    const auto bytes = static_cast<std::size_t>(size.width()) * size.height() * 4;
+    if (image_.size() != size) {
+      std::uint32_t* memory = nullptr;
+      if (shm_) {
+        try {
+          if (!segment_ || segment_->bytes() < bytes) {
+            segment_.reset();  // the old one goes before the larger one is made
+            segment_ = std::make_unique<SharedSegment>(c_, bytes);
+          }
+          memory = segment_->pixels();
+        } catch (const std::runtime_error&) {
+          shm_ = false;
+        }
+      }
+      if (!memory) {
+        local_.resize(bytes / 4);
+        memory = local_.data();
+      }
+      image_ = QImage(reinterpret_cast<uchar*>(memory), size.width(), size.height(),
+                      static_cast<qsizetype>(size.width()) * 4, QImage::Format_RGB32);
+    }
+    return image_;
+  }
+
+  const QImage& image() const { return image_; }
+
+  // `part` of the image put at the same place of `window`, of `depth`.
+  void put(xcb_window_t window, xcb_gcontext_t gc, const Rect& part, std::uint8_t depth) const {
+    const Rect r = part.intersected({0, 0, image_.width(), image_.height()});
+    if (r.isEmpty()) return;
+    if (shm_ && segment_) {
+      xcb_shm_put_image(
+          c_, window, gc, static_cast<std::uint16_t>(image_.width()),
+          static_cast<std::uint16_t>(image_.height()), static_cast<std::uint16_t>(r.left),
+          static_cast<std::uint16_t>(r.top), static_cast<std::uint16_t>(r.width()),
+          static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(r.left),
+          static_cast<std::int16_t>(r.top), depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_->id(), 0);
+      return;
+    }
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(image_.constScanLine(r.top));
+    putPixels(c_, window, gc, depth, {r.left, r.top}, {r.width(), r.height()}, pixels + r.left,
+              image_.width());
+  }
+
+ private:
+  xcb_connection_t* c_;
+  bool shm_;  // through shared memory, while it works
+  std::unique_ptr<SharedSegment> segment_;
+  std::vector<std::uint32_t> local_;
+  QImage image_;
+};
+
 // A pixmap and a picture of it, for a drawing made whole off the screen: the source in the view's
 // colours, or the view for the clipboard.
 struct Offscreen {
@@ -189,7 +249,7 @@ Offscreen& offscreenOf(std::unique_ptr<Offscreen>& held, xcb_connection_t* c, xc
 
 // Draws on the view's window with RENDER. In other colours than the screen's, the source is
 // first made in them off the screen (a view's worth of pixels fewer at zoom Z), and enlarged
-// from there.
+// from there; or the view is made whole on this side and put.
 class RenderPainter final : public View::Painter {
  public:
   RenderPainter(const Display& d, xcb_window_t window, xcb_render_pictformat_t format,
@@ -199,10 +259,13 @@ class RenderPainter final : public View::Painter {
         format_(format),
         rootDepth_(d.screen->root_depth),
         shm_(d.shm),
-        root_(std::move(root)) {
+        root_(std::move(root)),
+        made_(d.connection, d.shm) {
     keepContentsOnExpose(c_, window);
     picture_ = xcb_generate_id(c_);
     xcb_render_create_picture(c_, picture_, window, format, 0, nullptr);
+    gc_ = xcb_generate_id(c_);
+    xcb_create_gc(c_, gc_, window, 0, nullptr);
     Reply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr));
     depth_ = geometry ? geometry->depth : rootDepth_;
@@ -211,6 +274,7 @@ class RenderPainter final : public View::Painter {
     segment_.reset();
     recoloured_.reset();
     view_.reset();
+    xcb_free_gc(c_, gc_);
     xcb_render_free_picture(c_, picture_);
     xcb_flush(c_);
   }
@@ -224,7 +288,8 @@ class RenderPainter final : public View::Painter {
 
   // Whether its last drawing was `source` copied into `dest` in `mode`.
   bool shows(const Rect& source, const Rect& dest, const ViewMode& mode) const {
-    return last_ == Last::Copy && source == source_ && dest == dest_ && mode == mode_;
+    return (last_ == Last::Copy || last_ == Last::Made) && source == source_ && dest == dest_ &&
+           mode == mode_;
   }
 
   // `greys`: the source's pixels in the mode's greys, which the server cannot make.
@@ -232,11 +297,24 @@ class RenderPainter final : public View::Painter {
                  const ViewMode& mode, const CapturedPixels* greys) {
     root_ = std::move(root);
     last_ = Last::Copy;
-    copied_ = true;
+    shown_ = Last::Copy;
     source_ = source;
     dest_ = dest;
     mode_ = mode;
     if (greys) put(*greys);
+    draw();
+  }
+
+  // The image a view made on this side goes into, of the view's size.
+  QImage& image(QSize size) { return made_.image(size); }
+
+  // Shows `dest` of the image, made of `source` in `mode`.
+  void present(const Rect& source, const Rect& dest, const ViewMode& mode) {
+    last_ = Last::Made;
+    shown_ = Last::Made;
+    source_ = source;
+    dest_ = dest;
+    mode_ = mode;
     draw();
   }
 
@@ -252,10 +330,11 @@ class RenderPainter final : public View::Painter {
 
   void redraw() override { draw(); }
 
-  // The last copy made again, off the screen, and read back.
+  // The last view made here, or the last copy made again, off the screen, and read back.
   QImage picture() override {
-    if (!copied_ || dest_.isEmpty()) return {};
+    if (shown_ == Last::Nothing || dest_.isEmpty()) return {};
     const int w = dest_.width(), h = dest_.height();
+    if (shown_ == Last::Made) return made_.image().copy(dest_.left, dest_.top, w, h);
     Offscreen& view = offscreenOf(view_, c_, window_, depth_, format_, {w, h});
     render(view.picture, 0, 0);
     Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
@@ -275,7 +354,8 @@ class RenderPainter final : public View::Painter {
   }
 
  private:
-  enum class Last { Nothing, Copy, Fill };
+  // A copy the server makes, a view made on this side, or a fill.
+  enum class Last { Nothing, Copy, Made, Fill };
 
   QSize sourceSize() const { return {std::max(source_.width(), 1), std::max(source_.height(), 1)}; }
 
@@ -338,6 +418,8 @@ class RenderPainter final : public View::Painter {
         xcb_poly_fill_rectangle(c_, s.pixmap, s.invert, 1, &all);
       }
       render(picture_, dest_.left, dest_.top);
+    } else if (last_ == Last::Made) {
+      made_.put(window_, gc_, dest_, depth_);
     }
     xcb_flush(c_);
   }
@@ -390,8 +472,10 @@ class RenderPainter final : public View::Painter {
   std::unique_ptr<Offscreen> recoloured_;
   std::unique_ptr<Offscreen> view_;  // for picture()
   std::unique_ptr<SharedSegment> segment_;
+  SharedImage made_;  // the view made on this side
+  xcb_gcontext_t gc_ = 0;
   Last last_ = Last::Nothing;
-  bool copied_ = false;  // a copy was made, which picture() makes again
+  Last shown_ = Last::Nothing;  // the last view drawn, a copy or made here, which picture() gives
   Rect source_, dest_;
   ViewMode mode_;
   xcb_render_color_t colour_{};
@@ -430,15 +514,23 @@ class RenderSurface final : public ViewSurface {
     if (pixels.server != owner_.get() || !pixels.drawable)
       throw std::runtime_error("the screen's pixels are not on this X server");
     std::shared_ptr<RootPicture> root = pictureOf(pixels.drawable);
-    if (mode.colours != Colours::Grey && mode.colours != Colours::InvertedGrey) {
+    if (!greys(mode.colours)) {
       painterFor(view).composite(std::move(root), source, dest, mode, nullptr);
       return;
     }
     // Only the source's pixels cross to the program and back, made grey on the way.
-    const CapturedPixels greys =
+    const CapturedPixels greyed =
         recoloured(area.isEmpty() ? CapturedPixels{nullptr, 0, area} : screen.capture(area),
                    mode.colours, greys_);
-    painterFor(view).composite(std::move(root), source, dest, mode, &greys);
+    RenderPainter& painter = painterFor(view);
+    if (mode.smooth) {
+      // Mixing them here and putting the view costs less than the server's bilinear pass
+      // over them (measured).
+      stretcher_.smooth(greyed, source, painter.image(view.deviceSize()), dest);
+      painter.present(source, dest, mode);
+      return;
+    }
+    painter.composite(std::move(root), source, dest, mode, &greyed);
   }
 
  private:
@@ -482,6 +574,7 @@ class RenderSurface final : public ViewSurface {
   PictureFormats formats_;
   std::shared_ptr<RootPicture> root_;
   std::vector<std::uint32_t> greys_;
+  Stretcher stretcher_;
 };
 
 // ---- Client side: pixels in memory, enlarged here and put on the view ----------------------
@@ -491,53 +584,29 @@ std::uint32_t pixelOf(const QColor& c) {
          (static_cast<std::uint32_t>(c.green()) << 8) | static_cast<std::uint32_t>(c.blue());
 }
 
-// The view's picture, kept in shared memory where the server can read it (else in memory of
-// ours, sent in bands).
+// The view's picture, made on this side and put on the view.
 class ImagePainter final : public View::Painter {
  public:
-  ImagePainter(const Display& d, xcb_window_t window) : display_(d), window_(window) {
-    keepContentsOnExpose(d.connection, window);
-    gc_ = xcb_generate_id(d.connection);
-    xcb_create_gc(d.connection, gc_, window, 0, nullptr);
+  ImagePainter(const Display& d, xcb_window_t window)
+      : c_(d.connection),
+        window_(window),
+        depth_(d.screen->root_depth),
+        image_(d.connection, d.shm) {
+    keepContentsOnExpose(c_, window);
+    gc_ = xcb_generate_id(c_);
+    xcb_create_gc(c_, gc_, window, 0, nullptr);
   }
-  ~ImagePainter() override {
-    xcb_free_gc(display_.connection, gc_);
-    segment_.reset();
-  }
+  ~ImagePainter() override { xcb_free_gc(c_, gc_); }
 
   static constexpr char Kind = 'I';
   const void* kind() const override { return &Kind; }
   // Whether it draws on `window` of the connection `c`.
   bool drawsOn(xcb_connection_t* c, xcb_window_t window) const {
-    return c == display_.connection && window == window_;
+    return c == c_ && window == window_;
   }
 
-  // The image to enlarge into, of the view's size; its memory is kept while the view does
-  // not grow.
-  QImage& image(QSize size) {
-    const auto bytes = static_cast<std::size_t>(size.width()) * size.height() * 4;
-    if (image_.size() != size) {
-      std::uint32_t* memory = nullptr;
-      if (display_.shm) {
-        try {
-          if (!segment_ || segment_->bytes() < bytes) {
-            segment_.reset();  // the old one goes before the larger one is made
-            segment_ = std::make_unique<SharedSegment>(display_.connection, bytes);
-          }
-          memory = segment_->pixels();
-        } catch (const std::runtime_error&) {
-          display_.shm = false;
-        }
-      }
-      if (!memory) {
-        local_.resize(bytes / 4);
-        memory = local_.data();
-      }
-      image_ = QImage(reinterpret_cast<uchar*>(memory), size.width(), size.height(),
-                      static_cast<qsizetype>(size.width()) * 4, QImage::Format_RGB32);
-    }
-    return image_;
-  }
+  // The image to enlarge into, of the view's size.
+  QImage& image(QSize size) { return image_.image(size); }
 
   // Whether its last drawing was `source` enlarged into `dest` in `mode`.
   bool shows(const Rect& source, const Rect& dest, const ViewMode& mode) const {
@@ -565,41 +634,25 @@ class ImagePainter final : public View::Painter {
   void redraw() override { draw(); }
 
   // A fill leaves the image as it was.
-  QImage picture() override { return put_ ? image_.copy() : QImage(); }
+  QImage picture() override { return put_ ? image_.image().copy() : QImage(); }
 
  private:
   void draw() {
-    xcb_connection_t* c = display_.connection;
     if (filled_) {
-      xcb_change_gc(c, gc_, XCB_GC_FOREGROUND, &colour_);
+      xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND, &colour_);
       const xcb_rectangle_t all = wholeView(fillSize_);
-      xcb_poly_fill_rectangle(c, window_, gc_, 1, &all);
-    } else if (!image_.isNull()) {
-      const auto w = static_cast<std::uint16_t>(image_.width());
-      const auto h = static_cast<std::uint16_t>(image_.height());
-      if (display_.shm && segment_) {
-        xcb_shm_put_image(c, window_, gc_, w, h, 0, 0, w, h, 0, 0, display_.screen->root_depth,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_->id(), 0);
-      } else {
-        const int band = std::max(1, (256 * 1024) / (w * 4));  // under the request size
-        for (int y = 0; y < h; y += band) {
-          const int rows = std::min(band, h - y);
-          xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, w,
-                        static_cast<std::uint16_t>(rows), 0, static_cast<std::int16_t>(y), 0,
-                        display_.screen->root_depth, static_cast<std::uint32_t>(rows * w * 4),
-                        image_.constScanLine(y));
-        }
-      }
+      xcb_poly_fill_rectangle(c_, window_, gc_, 1, &all);
+    } else {
+      image_.put(window_, gc_, {0, 0, image_.image().width(), image_.image().height()}, depth_);
     }
-    xcb_flush(c);
+    xcb_flush(c_);
   }
 
-  Display display_;
+  xcb_connection_t* c_;
   xcb_window_t window_;
+  std::uint8_t depth_;
   xcb_gcontext_t gc_ = 0;
-  std::unique_ptr<SharedSegment> segment_;
-  std::vector<std::uint32_t> local_;
-  QImage image_;
+  SharedImage image_;
   bool filled_ = false;
   bool put_ = false;
   Rect source_, dest_;
