@@ -262,7 +262,7 @@ void reportModes() {
   for (std::size_t i = 1; i < modes.size(); ++i) {
     const double t = median(us[i]);
     std::printf("      %-22s %8.1f us %6.2fx (bar 1.5x: %s)\n", modes[i].first.c_str(), t,
-                t / plain, t / plain <= 1.5 ? "met" : "NOT met");
+                t / plain, verdict(t / plain, 1.5));
   }
   view.reset();
   QApplication::processEvents();
