@@ -258,8 +258,8 @@ class RenderPainter final : public View::Painter {
         window_(window),
         format_(format),
         rootDepth_(d.screen->root_depth),
-        shm_(d.shm),
         root_(std::move(root)),
+        greys_(d.connection, d.shm),
         made_(d.connection, d.shm) {
     keepContentsOnExpose(c_, window);
     picture_ = xcb_generate_id(c_);
@@ -271,7 +271,6 @@ class RenderPainter final : public View::Painter {
     depth_ = geometry ? geometry->depth : rootDepth_;
   }
   ~RenderPainter() override {
-    segment_.reset();
     recoloured_.reset();
     view_.reset();
     xcb_free_gc(c_, gc_);
@@ -372,31 +371,16 @@ class RenderPainter final : public View::Painter {
       xcb_poly_fill_rectangle(c_, s.pixmap, s.copy, 1, &all);
     }
     if (a.isEmpty()) return;
-    const QPoint at(a.left - source_.left, a.top - source_.top);
-    const auto bytes = static_cast<std::size_t>(a.width()) * a.height() * 4;
-    if (shm_) {
-      try {
-        if (!segment_ || segment_->bytes() < bytes)
-          segment_ = std::make_unique<SharedSegment>(c_, bytes);
-      } catch (const std::runtime_error&) {
-        shm_ = false;
-      }
-    }
-    if (!shm_) {
-      putPixels(c_, s.pixmap, s.copy, rootDepth_, at, {a.width(), a.height()}, pixels.bits,
-                pixels.stride);
-      return;
-    }
-    // Through shared memory, as the screen's pixels came: a socket's copy costs more.
+    // Through shared memory where it works, as the screen's pixels came: a socket's copy costs
+    // more.
+    QImage& image = greys_.image(s.size);
+    const Rect at{a.left - source_.left, a.top - source_.top, a.right - source_.left,
+                  a.bottom - source_.top};
     for (int y = 0; y < a.height(); ++y)
-      std::memcpy(segment_->pixels() + static_cast<std::ptrdiff_t>(y) * a.width(),
+      std::memcpy(reinterpret_cast<std::uint32_t*>(image.scanLine(at.top + y)) + at.left,
                   pixels.bits + static_cast<std::ptrdiff_t>(y) * pixels.stride,
                   static_cast<std::size_t>(a.width()) * 4);
-    const auto w = static_cast<std::uint16_t>(a.width());
-    const auto h = static_cast<std::uint16_t>(a.height());
-    xcb_shm_put_image(c_, s.pixmap, s.copy, w, h, 0, 0, w, h, static_cast<std::int16_t>(at.x()),
-                      static_cast<std::int16_t>(at.y()), rootDepth_, XCB_IMAGE_FORMAT_Z_PIXMAP, 0,
-                      segment_->id(), 0);
+    greys_.put(s.pixmap, s.copy, at, rootDepth_);
   }
 
   void draw() {
@@ -465,14 +449,13 @@ class RenderPainter final : public View::Painter {
   xcb_window_t window_;
   xcb_render_pictformat_t format_;
   std::uint8_t rootDepth_;
-  bool shm_;  // the greys go through shared memory, while it works
   std::uint8_t depth_ = 0;
   std::shared_ptr<RootPicture> root_;
   xcb_render_picture_t picture_ = 0;
   std::unique_ptr<Offscreen> recoloured_;
   std::unique_ptr<Offscreen> view_;  // for picture()
-  std::unique_ptr<SharedSegment> segment_;
-  SharedImage made_;  // the view made on this side
+  SharedImage greys_;                // the source's pixels in the view's greys
+  SharedImage made_;                 // the view made on this side
   xcb_gcontext_t gc_ = 0;
   Last last_ = Last::Nothing;
   Last shown_ = Last::Nothing;  // the last view drawn, a copy or made here, which picture() gives
