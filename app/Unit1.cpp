@@ -355,7 +355,7 @@ void TForm1::LoadSettings() {
                     &ini.StrValue, &ini.FloatValue, &ini.IntValue, &visible, false);
   ScalePanelVisibleItem1->setChecked(visible);
   ScalePanel1->setVisible(ScalePanelVisibleItem1->isChecked());  // the stored height has it
-  LoadViewMode();
+  LoadViewMode(ini);
 
   if (Owner.terminated()) return;  // the guard's: this copy never saves
   LoadTracking(ini);
@@ -588,15 +588,16 @@ void TForm1::ScalePanelVisibleItem1Click() {
 }
 
 void TForm1::FollowFocusItem1Click() {
-  FollowFocusItem1->setChecked(!FollowFocusItem1->isChecked());
-  if (!FollowFocusItem1->isChecked()) dropLead(Keyboard, Sighting::Focus);
-  TrackingKept = true;
-  FollowKeyboard();
+  ToggleFollowing(FollowFocusItem1, Sighting::Focus);
 }
 
 void TForm1::FollowCaretItem1Click() {
-  FollowCaretItem1->setChecked(!FollowCaretItem1->isChecked());
-  if (!FollowCaretItem1->isChecked()) dropLead(Keyboard, Sighting::Caret);
+  ToggleFollowing(FollowCaretItem1, Sighting::Caret);
+}
+
+void TForm1::ToggleFollowing(QAction* item, Sighting::Kind kind) {
+  item->setChecked(!item->isChecked());
+  if (!item->isChecked()) dropLead(Keyboard, kind);
   TrackingKept = true;
   FollowKeyboard();
 }
@@ -689,8 +690,7 @@ void TForm1::MakeViewItems() {
 }
 
 // [View] Colours (0 to 3) and Smooth (0 or 1): any other value is the default.
-void TForm1::LoadViewMode() {
-  WIniFile ini;
+void TForm1::LoadViewMode(WIniFile& ini) {
   int values[] = {0, 0};
   const char* keys[] = {"Colours", "Smooth"};
   bool kept = false;

@@ -108,11 +108,12 @@ class TForm1 : public TForm {
   void Pace();
   void Wake();
   void MakeViewItems();
-  void LoadViewMode();
+  void LoadViewMode(WIniFile& ini);
   void SetViewMode(const ViewMode& mode);
   QImage ViewPicture();
   // The view follows the other programs' keyboard focus and text cursor, as the items say.
   void LoadTracking(WIniFile& ini);
+  void ToggleFollowing(QAction* item, Sighting::Kind kind);
   void FollowKeyboard();
   void KeyboardSeen(const Sighting& sighting);
 
