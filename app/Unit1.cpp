@@ -367,23 +367,32 @@ void TForm1::LoadSettings() {
 }
 
 void TForm1::FollowMonitors() {
-  // Queued: Qt tells of one screen at a time, and the window is placed once all are known.
-  auto changed = [this] {
-    QTimer::singleShot(0, this, [this] {
-      KeepOnScreen();
-      Wake();
-    });
-  };
-  auto follow = [this, changed](QScreen* s) {
-    connect(s, &QScreen::geometryChanged, this, changed);
+  FollowingMonitors = true;
+  auto follow = [this](QScreen* s) {
+    connect(s, &QScreen::geometryChanged, this, &TForm1::CheckPlacement);
   };
   for (QScreen* s : QGuiApplication::screens()) follow(s);
-  connect(qApp, &QGuiApplication::screenAdded, this, [follow, changed](QScreen* s) {
+  connect(qApp, &QGuiApplication::screenAdded, this, [this, follow](QScreen* s) {
     follow(s);
-    changed();
+    CheckPlacement();
   });
-  connect(qApp, &QGuiApplication::screenRemoved, this, changed);
-  connect(qApp, &QGuiApplication::primaryScreenChanged, this, changed);
+  connect(qApp, &QGuiApplication::screenRemoved, this, &TForm1::CheckPlacement);
+  connect(qApp, &QGuiApplication::primaryScreenChanged, this, &TForm1::CheckPlacement);
+}
+
+// Queued: Qt tells of one screen at a time, and the window is placed once all are known.
+void TForm1::CheckPlacement() {
+  QTimer::singleShot(0, this, [this] {
+    KeepOnScreen();
+    Wake();
+  });
+}
+
+// Qt may hear of the window's last move only after the monitors changed, so a move is checked
+// too.
+void TForm1::moveEvent(QMoveEvent* event) {
+  TForm::moveEvent(event);
+  if (FollowingMonitors) CheckPlacement();
 }
 
 void TForm1::KeepOnScreen() {

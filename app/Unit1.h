@@ -91,6 +91,7 @@ class TForm1 : public TForm {
   void FormClose() override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -101,8 +102,10 @@ class TForm1 : public TForm {
   QByteArray ReadKept();
   void WriteKept(const QByteArray& value);
   void ForgetKept();
-  // The monitors changing may leave the window on none of them: it is brought back.
+  // The monitors changing, or a program moving the window, may leave it on none of them: it is
+  // brought back.
   void FollowMonitors();
+  void CheckPlacement();
   void KeepOnScreen();
   // Ticks rest while nothing changes, and wake when anything may have.
   void Pace();
@@ -123,6 +126,7 @@ class TForm1 : public TForm {
   int NoPosition = -32000;
   std::unique_ptr<ViewSurface> ScreenCanvas;
   bool Frozen = false;
+  bool FollowingMonitors = false;  // the window is kept where a monitor shows it
   int FrozenX = -32000;
   int FrozenY = -32000;
   bool Resting = false;       // the timer stopped while the desktop is still

@@ -121,7 +121,7 @@ TEST_F(MonitorsOnX, AMonitorAddedOrRemovedWhileRunningIsFollowed) {
   EXPECT_TRUE(viewShows({1024, 530, 1116, 600}));
 }
 
-TEST_F(MonitorsOnX, TheWindowOnAMonitorThatGoesIsBroughtOntoThePrimary) {
+TEST_F(MonitorsOnX, TheWindowOnAMonitorThatGoesOrMovedOntoNoneIsBroughtOntoThePrimary) {
   startOnMonitors();
   if (IsSkipped()) return;
   ASSERT_TRUE(addMonitorBelow());
@@ -129,7 +129,12 @@ TEST_F(MonitorsOnX, TheWindowOnAMonitorThatGoesIsBroughtOntoThePrimary) {
   ASSERT_TRUE(waitUntil([&] { return outer() == QRect(300, 900, 280, 298); }));
   ASSERT_TRUE(
       xrandr({QStringLiteral("--output"), QStringLiteral("DUMMY2"), QStringLiteral("--off")}));
-  EXPECT_TRUE(waitUntil([&] { return outer() == QRect(Right.left, 600 - 298, 280, 298); }))
+  ASSERT_TRUE(waitUntil([&] { return outer() == QRect(Right.left, 600 - 298, 280, 298); }))
+      << outer().x() << "," << outer().y();
+
+  // Another program moves it into the corner below the smaller monitor.
+  x->configure(window.frame, {1300, 620, 280, 298});
+  EXPECT_TRUE(waitUntil([&] { return outer() == QRect(1300, 600 - 298, 280, 298); }))
       << outer().x() << "," << outer().y();
 }
 
