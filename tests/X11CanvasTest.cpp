@@ -80,6 +80,36 @@ TEST_P(Surface, EveryZoomShowsTheSourceTheTickComputed) {
   }
 }
 
+TEST_P(Surface, EachModeShowsTheSourceInItsColoursAndItsPictureIsWhatIsShown) {
+  const QImage desktop = uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight);
+  ViewWindow view({270, 186});
+  const QPoint p(300, 200);  // the source crosses x = 256, where the greys jump
+  for (Colours colours : {Colours::Normal, Colours::Inverted, Colours::Grey, Colours::InvertedGrey})
+    for (bool smooth : {false, true}) {
+      const Rect source = sourceRect(p, 270, 186, 3, Screen);
+      {
+        SurfaceBinding bound(*surface);
+        surface->enlarge(*screen, source, view.box, {0, 0, 270, 186}, {colours, smooth});
+      }
+      const QImage shown = view.grab(*display);
+      QString difference;
+      if (smooth) {
+        QImage filtered = desktop;
+        for (int y = 0; y < filtered.height(); ++y)
+          for (int x = 0; x < filtered.width(); ++x)
+            filtered.setPixel(x, y, ::filtered(desktop.pixel(x, y), colours));
+        difference = checkSmooth(shown, filtered, source);
+      } else {
+        difference = checkColours(shown, desktop, source, colours);
+      }
+      const auto mode = QStringLiteral("colours %1%2")
+                            .arg(static_cast<int>(colours))
+                            .arg(smooth ? QStringLiteral(", smooth") : QString());
+      EXPECT_TRUE(difference.isEmpty()) << mode.toStdString() << ": " << difference.toStdString();
+      EXPECT_EQ(view.box.picture(), shown) << mode.toStdString();
+    }
+}
+
 TEST_P(Surface, SourceReachingOffTheScreenShowsBlackThere) {
   ViewWindow view({300, 200});
   const Rect source{-10, -5, 290, 195};  // as wide as the view: one to one
@@ -234,6 +264,50 @@ TEST(X11Source, PointerFollowsDeviceMotionAtOnceAndAWarpWithinTheSafetyInterval)
   screen->pointer();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(screen->pointer(), QPoint(40, 50));
+}
+
+// The screen around the last capture is read with the pointer, in the same round trip: what
+// the next capture takes from it is the screen as it is then, wherever the pointer went.
+TEST(X11Source, EachCaptureAfterThePointerMovedIsTheScreenAsItIsThen) {
+  const QImage desktop = uniquePixelPicture(OnX::ScreenWidth, OnX::ScreenHeight);
+  auto screen = createX11Source(openX11Display());
+  struct Step {
+    QPoint pointer;
+    const char* what;
+  };
+  const Step steps[] = {
+      {{300, 200}, "the first capture"}, {{302, 201}, "a small move"},
+      {{330, 230}, "as far as is read"}, {{700, 500}, "a jump"},
+      {{799, 599}, "into the corner"},   {{795, 590}, "back from it"},
+      {{795, 590}, "the pointer still"},
+  };
+  for (const Step& step : steps) {
+    OnX::x->movePointer(step.pointer.x(), step.pointer.y());
+    const QPoint at = screen->pointer();
+    const Rect area = Rect{at.x() - 45, at.y() - 31, at.x() + 45, at.y() + 31}.intersected(Screen);
+    const CapturedPixels pixels = screen->capture(area);
+    int wrong = 0;
+    for (int y = 0; y < area.height(); ++y)
+      for (int x = 0; x < area.width(); ++x)
+        wrong += (pixels.bits[y * pixels.stride + x] & 0xffffffu) !=
+                 (desktop.pixel(area.left + x, area.top + y) & 0xffffffu);
+    EXPECT_EQ(wrong, 0) << step.what;
+  }
+  // A tick reads ahead but captures nothing, and the screen changes before the next: that one
+  // shows it changed.
+  OnX::x->movePointer(400, 300);
+  const QPoint at = screen->pointer();
+  screen->capture({at.x() - 5, at.y() - 5, at.x() + 5, at.y() + 5});
+  OnX::x->movePointer(401, 300);
+  screen->pointer();
+  QImage square(40, 40, QImage::Format_RGB32);
+  square.fill(qRgb(1, 2, 3));
+  const std::uint32_t cover = OnX::x->showPicture(square, QPoint(at.x() - 20, at.y() - 20));
+  OnX::x->sync();
+  screen->pointer();
+  const CapturedPixels pixels = screen->capture({at.x() - 5, at.y() - 5, at.x() + 5, at.y() + 5});
+  EXPECT_EQ(pixels.bits[0] & 0xffffffu, 0x010203u) << "what was read ahead before it changed";
+  OnX::x->configure(cover, {-100, -100, 40, 40});  // out of the other tests' way
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -46,8 +47,10 @@ class X11Source final : public ScreenSource {
   QPoint pointer() override {
     const auto now = x11::ChangeWatch::Clock::now();
     changes_.drain();
+    readAhead_ = {};
+    const std::optional<Rect> around = std::exchange(lastRead_, std::nullopt);
     if (!changes_.pointerMayHaveMoved(now)) return pointer_;  // no round trip for a still one
-    return queryPointer(now);
+    return queryPointer(now, around);
   }
 
   bool reportsChanges() override { return changes_.watches(); }
@@ -94,6 +97,13 @@ class X11Source final : public ScreenSource {
   CapturedPixels capture(const Rect& area) override {
     xcb_connection_t* c = display_.connection;
     if (xcb_connection_has_error(c)) throw std::runtime_error("X connection lost");
+    lastRead_ = area;
+    const Rect ahead = std::exchange(readAhead_, Rect{});
+    if (!ahead.isEmpty() && ahead.intersected(area) == area)
+      return {segment_->pixels() +
+                  static_cast<std::ptrdiff_t>(area.top - ahead.top) * ahead.width() +
+                  (area.left - ahead.left),
+              ahead.width(), area};
     const auto x = static_cast<std::int16_t>(area.left), y = static_cast<std::int16_t>(area.top);
     const auto w = static_cast<std::uint16_t>(area.width());
     const auto h = static_cast<std::uint16_t>(area.height());
@@ -135,17 +145,57 @@ class X11Source final : public ScreenSource {
   ServerPixels onServer() override { return {owner_.get(), display_.screen->root}; }
 
  private:
-  QPoint queryPointer(x11::ChangeWatch::Clock::time_point now) {
+  // With `around`, the area the last tick read: the screen around it is read in the same round
+  // trip, for the capture that follows to take its part from.
+  QPoint queryPointer(x11::ChangeWatch::Clock::time_point now,
+                      std::optional<Rect> around = std::nullopt) {
+    xcb_connection_t* c = display_.connection;
+    const xcb_query_pointer_cookie_t asked = xcb_query_pointer(c, display_.screen->root);
+    const Rect ahead = around ? readAround(*around) : Rect{};
+    xcb_shm_get_image_cookie_t reading{};
+    if (!ahead.isEmpty())
+      reading = xcb_shm_get_image(c, display_.screen->root, static_cast<std::int16_t>(ahead.left),
+                                  static_cast<std::int16_t>(ahead.top),
+                                  static_cast<std::uint16_t>(ahead.width()),
+                                  static_cast<std::uint16_t>(ahead.height()), ~0u,
+                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->id(), 0);
     xcb_generic_error_t* e = nullptr;
-    const auto reply = x11::checked(
-        xcb_query_pointer_reply(display_.connection,
-                                xcb_query_pointer(display_.connection, display_.screen->root), &e),
-        &e, "asking for the pointer");
+    const auto reply =
+        x11::checked(xcb_query_pointer_reply(c, asked, &e), &e, "asking for the pointer");
+    if (!ahead.isEmpty()) {
+      // A failed read ahead costs nothing but the capture's own round trip.
+      xcb_generic_error_t* failed = nullptr;
+      const x11::Reply<xcb_shm_get_image_reply_t> read(
+          xcb_shm_get_image_reply(c, reading, &failed));
+      const x11::Reply<xcb_generic_error_t> error(failed);
+      if (read) readAhead_ = ahead;
+    }
     if (!reply) throw std::runtime_error("QueryPointer failed");
     const QPoint p(reply->root_x, reply->root_y);
     changes_.pointerQueried(now, p != pointer_);
     pointer_ = p;
     return pointer_;
+  }
+
+  // The screen around `area`, as far as the pointer moves in a tick while the user reads, where
+  // the shared segment is ready to take it: else empty.
+  Rect readAround(const Rect& area) {
+    constexpr int Margin = 32;
+    const Rect bounds = desktopBounds();
+    const Rect ahead =
+        Rect{area.left - Margin, area.top - Margin, area.right + Margin, area.bottom + Margin}
+            .intersected(bounds);
+    if (!display_.shm || !segment_ || ahead.isEmpty()) return {};
+    const std::size_t bytes = static_cast<std::size_t>(ahead.width()) * ahead.height() * 4;
+    if (segment_->bytes() < bytes) {
+      try {
+        segment_.reset();
+        segment_ = std::make_unique<x11::SharedSegment>(display_.connection, bytes);
+      } catch (const std::runtime_error&) {
+        return {};  // the capture makes one, or says why it cannot
+      }
+    }
+    return ahead;
   }
 
   void fire() {
@@ -165,6 +215,8 @@ class X11Source final : public ScreenSource {
   std::function<void()> wake_;
   std::unique_ptr<x11::SharedSegment> segment_;
   x11::Reply<xcb_get_image_reply_t> fallback_;
+  std::optional<Rect> lastRead_;  // the area the last tick captured
+  Rect readAhead_;                // the area the segment holds, read with the pointer this tick
 };
 
 }  // namespace
