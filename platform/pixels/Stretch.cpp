@@ -64,6 +64,24 @@ WIDE_VECTORS void mixGreys(const std::uint8_t* __restrict a, const std::uint8_t*
   for (std::size_t i = 0; i < n; ++i) out[i] = Opaque | mix(a[i], b[i], w) * 0x010101u;
 }
 
+// One row in `colours`, as filtered() has each pixel: the loop for each kind of colours apart,
+// so that the compiler can widen it.
+WIDE_VECTORS void recolourRow(const std::uint32_t* __restrict in, std::uint32_t* __restrict out,
+                              int n, Colours colours) {
+  if (!greys(colours)) {
+    for (int x = 0; x < n; ++x) out[x] = filtered(in[x], colours);
+    return;
+  }
+  const std::uint32_t flip = colours == Colours::InvertedGrey ? 0xffu : 0u;
+  for (int x = 0; x < n; ++x) {
+    const std::uint32_t p = in[x];
+    const std::uint32_t y = static_cast<std::uint32_t>(luma(static_cast<int>((p >> 16) & 0xff),
+                                                            static_cast<int>((p >> 8) & 0xff),
+                                                            static_cast<int>(p & 0xff)));
+    out[x] = Opaque | (y ^ flip) * 0x010101u;
+  }
+}
+
 using RowFunction = void (*)(const std::uint32_t*, std::uint32_t*, int);
 constexpr RowFunction Replicators[] = {nullptr,      copyRow,      replicate<2>, replicate<3>,
                                        replicate<4>, replicate<5>, replicate<6>, replicate<7>,
@@ -185,8 +203,14 @@ void Stretcher::mixAround(const CapturedPixels& pixels, const Rect& source, QIma
   const Rect clip = dest.intersected({0, 0, image.width(), image.height()});
   if (clip.isEmpty()) return;
   const Rect& area = pixels.area;
+  // Greys go into an image of one byte a pixel where the image is one, else into pixels.
+  const bool greyImage = Bytes == 1 && image.format() == QImage::Format_Grayscale8;
   if (area.isEmpty()) {
     for (int y = clip.top; y < clip.bottom; ++y) {
+      if (greyImage) {
+        std::fill_n(image.scanLine(y) + clip.left, clip.width(), 0);
+        continue;
+      }
       auto* out = reinterpret_cast<std::uint32_t*>(image.scanLine(y)) + clip.left;
       std::fill(out, out + clip.width(), Opaque);
     }
@@ -258,12 +282,13 @@ void Stretcher::mixAround(const CapturedPixels& pixels, const Rect& source, QIma
     const std::uint16_t weight = upper == lower ? 0 : rowTaps_.weight[r];
     const std::uint8_t* a = across(upper, lower);
     const std::uint8_t* b = weight == 0 ? a : across(lower, upper);
-    std::uint8_t* out = image.scanLine(y) + static_cast<std::ptrdiff_t>(clip.left) * 4;
-    if constexpr (Bytes == 4) {
+    std::uint8_t* out =
+        image.scanLine(y) + static_cast<std::ptrdiff_t>(clip.left) * (greyImage ? 1 : 4);
+    if (Bytes == 4 || greyImage) {
       if (weight == 0)
-        std::memcpy(out, a, width * 4);
+        std::memcpy(out, a, width * Bytes);
       else
-        mixRows(a, b, out, width * 4, weight);
+        mixRows(a, b, out, width * Bytes, weight);
     } else {
       mixGreys(a, b, reinterpret_cast<std::uint32_t*>(out), width, weight);
     }
@@ -279,7 +304,7 @@ CapturedPixels recoloured(const CapturedPixels& pixels, Colours colours,
   for (int y = 0; y < area.height(); ++y) {
     const std::uint32_t* in = pixels.bits + static_cast<std::ptrdiff_t>(y) * pixels.stride;
     std::uint32_t* out = buffer.data() + static_cast<std::ptrdiff_t>(y) * w;
-    for (int x = 0; x < w; ++x) out[x] = filtered(in[x], colours);
+    recolourRow(in, out, w, colours);
   }
   return {buffer.data(), w, area};
 }

@@ -28,7 +28,7 @@ class Stretcher {
   // view pixel lies between them. Beyond the pixels read, their edge repeats.
   void smooth(const CapturedPixels& pixels, const Rect& source, QImage& image, const Rect& dest);
   // The same over pixels whose three channels are equal: one of them mixed stands for all three,
-  // in a quarter of the work.
+  // in a quarter of the work. Into an image of QImage::Format_Grayscale8, a byte a pixel.
   void smoothGreys(const CapturedPixels& greys, const Rect& source, QImage& image,
                    const Rect& dest);
 

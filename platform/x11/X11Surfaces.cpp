@@ -109,6 +109,7 @@ struct RootPicture {
 
 struct PictureFormats {
   std::vector<std::pair<xcb_visualid_t, xcb_render_pictformat_t>> visuals;
+  xcb_render_pictformat_t alpha = 0;  // a8
 
   xcb_render_pictformat_t forVisual(xcb_visualid_t visual) const {
     for (const auto& [v, f] : visuals)
@@ -117,28 +118,30 @@ struct PictureFormats {
   }
 };
 
-// Pixels in memory put on a drawable of the screen's depth, in bands under the request size.
+// Pixels in memory, `bytesPerPixel` each and rows `stride` bytes apart, put on a drawable of
+// `depth`, in bands under the request size.
 void putPixels(xcb_connection_t* c, xcb_drawable_t drawable, xcb_gcontext_t gc, std::uint8_t depth,
-               QPoint at, QSize size, const std::uint32_t* pixels, int stride) {
+               QPoint at, QSize size, const std::uint8_t* pixels, qsizetype stride,
+               int bytesPerPixel) {
   const int w = size.width();
-  const int band = std::max(1, (256 * 1024) / (w * 4));
-  std::vector<std::uint32_t> rows;
+  const int row = (w * bytesPerPixel + 3) & ~3;  // the server's rows start on 32 bits
+  const int band = std::max(1, (256 * 1024) / row);
+  std::vector<std::uint8_t> rows;
   for (int y = 0; y < size.height(); y += band) {
     const int n = std::min(band, size.height() - y);
-    const std::uint32_t* from = pixels + static_cast<std::ptrdiff_t>(y) * stride;
-    if (stride != w) {  // the rows made contiguous
-      rows.resize(static_cast<std::size_t>(n) * w);
+    const std::uint8_t* from = pixels + static_cast<std::ptrdiff_t>(y) * stride;
+    if (stride != row) {  // the rows made contiguous
+      rows.resize(static_cast<std::size_t>(n) * row);
       for (int r = 0; r < n; ++r)
-        std::memcpy(rows.data() + static_cast<std::ptrdiff_t>(r) * w,
+        std::memcpy(rows.data() + static_cast<std::ptrdiff_t>(r) * row,
                     from + static_cast<std::ptrdiff_t>(r) * stride,
-                    static_cast<std::size_t>(w) * 4);
+                    static_cast<std::size_t>(w) * bytesPerPixel);
       from = rows.data();
     }
     xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, gc, static_cast<std::uint16_t>(w),
                   static_cast<std::uint16_t>(n), static_cast<std::int16_t>(at.x()),
                   static_cast<std::int16_t>(at.y() + y), 0, depth,
-                  static_cast<std::uint32_t>(n * w * 4),
-                  reinterpret_cast<const std::uint8_t*>(from));
+                  static_cast<std::uint32_t>(n * row), from);
   }
 }
 
@@ -147,58 +150,65 @@ void putPixels(xcb_connection_t* c, xcb_drawable_t drawable, xcb_gcontext_t gc, 
 // grow.
 class SharedImage {
  public:
-  SharedImage(xcb_connection_t* c, bool shm) : c_(c), shm_(shm) {}
+  // `format`: QImage::Format_RGB32 for the screen's pixels, or Format_Grayscale8 for an alpha
+  // mask of a byte a pixel.
+  SharedImage(xcb_connection_t* c, bool shm, QImage::Format format = QImage::Format_RGB32)
+      : c_(c), shm_(shm), format_(format) {}
 
   QImage& image(QSize size) {
-    const auto bytes = static_cast<std::size_t>(size.width()) * size.height() * 4;
+    const int bytesPerPixel = format_ == QImage::Format_Grayscale8 ? 1 : 4;
+    // Rows start on 32 bits, as both QImage and the server have them.
+    const qsizetype row = (static_cast<qsizetype>(size.width()) * bytesPerPixel + 3) & ~3;
+    const auto bytes = static_cast<std::size_t>(row) * size.height();
     if (image_.size() != size) {
-      std::uint32_t* memory = nullptr;
+      uchar* memory = nullptr;
       if (shm_) {
         try {
           if (!segment_ || segment_->bytes() < bytes) {
             segment_.reset();  // the old one goes before the larger one is made
             segment_ = std::make_unique<SharedSegment>(c_, bytes);
           }
-          memory = segment_->pixels();
+          memory = reinterpret_cast<uchar*>(segment_->pixels());
         } catch (const std::runtime_error&) {
           shm_ = false;
         }
       }
       if (!memory) {
-        local_.resize(bytes / 4);
+        local_.resize(bytes);
         memory = local_.data();
       }
-      image_ = QImage(reinterpret_cast<uchar*>(memory), size.width(), size.height(),
-                      static_cast<qsizetype>(size.width()) * 4, QImage::Format_RGB32);
+      image_ = QImage(memory, size.width(), size.height(), row, format_);
     }
     return image_;
   }
 
   const QImage& image() const { return image_; }
 
-  // `part` of the image put at the same place of `window`, of `depth`.
-  void put(xcb_window_t window, xcb_gcontext_t gc, const Rect& part, std::uint8_t depth) const {
+  // `part` of the image put at the same place of `drawable`, of `depth`.
+  void put(xcb_drawable_t drawable, xcb_gcontext_t gc, const Rect& part, std::uint8_t depth) const {
     const Rect r = part.intersected({0, 0, image_.width(), image_.height()});
     if (r.isEmpty()) return;
     if (shm_ && segment_) {
       xcb_shm_put_image(
-          c_, window, gc, static_cast<std::uint16_t>(image_.width()),
+          c_, drawable, gc, static_cast<std::uint16_t>(image_.width()),
           static_cast<std::uint16_t>(image_.height()), static_cast<std::uint16_t>(r.left),
           static_cast<std::uint16_t>(r.top), static_cast<std::uint16_t>(r.width()),
           static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(r.left),
           static_cast<std::int16_t>(r.top), depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment_->id(), 0);
       return;
     }
-    const auto* pixels = reinterpret_cast<const std::uint32_t*>(image_.constScanLine(r.top));
-    putPixels(c_, window, gc, depth, {r.left, r.top}, {r.width(), r.height()}, pixels + r.left,
-              image_.width());
+    const int bytesPerPixel = image_.depth() / 8;
+    putPixels(c_, drawable, gc, depth, {r.left, r.top}, {r.width(), r.height()},
+              image_.constScanLine(r.top) + static_cast<std::ptrdiff_t>(r.left) * bytesPerPixel,
+              image_.bytesPerLine(), bytesPerPixel);
   }
 
  private:
   xcb_connection_t* c_;
   bool shm_;  // through shared memory, while it works
+  QImage::Format format_;
   std::unique_ptr<SharedSegment> segment_;
-  std::vector<std::uint32_t> local_;
+  std::vector<uchar> local_;
   QImage image_;
 };
 
@@ -249,23 +259,25 @@ Offscreen& offscreenOf(std::unique_ptr<Offscreen>& held, xcb_connection_t* c, xc
 
 // Draws on the view's window with RENDER. In other colours than the screen's, the source is
 // first made in them off the screen (a view's worth of pixels fewer at zoom Z), and enlarged
-// from there; or the view is made whole on this side and put.
+// from there; or a view in greys is made whole on this side, a byte a pixel, and the server
+// makes its pixels.
 class RenderPainter final : public View::Painter {
  public:
   RenderPainter(const Display& d, xcb_window_t window, xcb_render_pictformat_t format,
-                std::shared_ptr<RootPicture> root)
+                xcb_render_pictformat_t alpha, std::shared_ptr<RootPicture> root)
       : c_(d.connection),
         window_(window),
         format_(format),
+        alpha_(alpha),
         rootDepth_(d.screen->root_depth),
         root_(std::move(root)),
         greys_(d.connection, d.shm),
-        made_(d.connection, d.shm) {
+        made_(d.connection, d.shm, QImage::Format_Grayscale8) {
     keepContentsOnExpose(c_, window);
     picture_ = xcb_generate_id(c_);
     xcb_render_create_picture(c_, picture_, window, format, 0, nullptr);
-    gc_ = xcb_generate_id(c_);
-    xcb_create_gc(c_, gc_, window, 0, nullptr);
+    white_ = xcb_generate_id(c_);
+    xcb_render_create_solid_fill(c_, white_, {0xffff, 0xffff, 0xffff, 0xffff});
     Reply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c_, xcb_get_geometry(c_, window), nullptr));
     depth_ = geometry ? geometry->depth : rootDepth_;
@@ -273,7 +285,8 @@ class RenderPainter final : public View::Painter {
   ~RenderPainter() override {
     recoloured_.reset();
     view_.reset();
-    xcb_free_gc(c_, gc_);
+    greyMask_.reset();
+    xcb_render_free_picture(c_, white_);
     xcb_render_free_picture(c_, picture_);
     xcb_flush(c_);
   }
@@ -304,7 +317,7 @@ class RenderPainter final : public View::Painter {
     draw();
   }
 
-  // The image a view made on this side goes into, of the view's size.
+  // The image a view in greys made on this side goes into, of the view's size and a byte a pixel.
   QImage& image(QSize size) { return made_.image(size); }
 
   // Shows `dest` of the image, made of `source` in `mode`.
@@ -333,7 +346,8 @@ class RenderPainter final : public View::Painter {
   QImage picture() override {
     if (shown_ == Last::Nothing || dest_.isEmpty()) return {};
     const int w = dest_.width(), h = dest_.height();
-    if (shown_ == Last::Made) return made_.image().copy(dest_.left, dest_.top, w, h);
+    if (shown_ == Last::Made)
+      return made_.image().copy(dest_.left, dest_.top, w, h).convertToFormat(QImage::Format_RGB32);
     Offscreen& view = offscreenOf(view_, c_, window_, depth_, format_, {w, h});
     render(view.picture, 0, 0);
     Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
@@ -402,8 +416,17 @@ class RenderPainter final : public View::Painter {
         xcb_poly_fill_rectangle(c_, s.pixmap, s.invert, 1, &all);
       }
       render(picture_, dest_.left, dest_.top);
-    } else if (last_ == Last::Made) {
-      made_.put(window_, gc_, dest_, depth_);
+    } else if (last_ == Last::Made && !dest_.isEmpty()) {
+      // The greys as the alpha of white: each pixel's three channels come out as its byte.
+      // Putting a quarter of the bytes and having the server spread them costs less than
+      // writing every channel here (measured).
+      Offscreen& mask = offscreenOf(greyMask_, c_, window_, 8, alpha_, made_.image().size());
+      made_.put(mask.pixmap, mask.copy, dest_, 8);
+      xcb_render_composite(
+          c_, XCB_RENDER_PICT_OP_SRC, white_, mask.picture, picture_, 0, 0,
+          static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
+          static_cast<std::int16_t>(dest_.left), static_cast<std::int16_t>(dest_.top),
+          static_cast<std::uint16_t>(dest_.width()), static_cast<std::uint16_t>(dest_.height()));
     }
     xcb_flush(c_);
   }
@@ -448,15 +471,17 @@ class RenderPainter final : public View::Painter {
   xcb_connection_t* c_;
   xcb_window_t window_;
   xcb_render_pictformat_t format_;
+  xcb_render_pictformat_t alpha_;  // a byte of alpha a pixel
   std::uint8_t rootDepth_;
   std::uint8_t depth_ = 0;
   std::shared_ptr<RootPicture> root_;
   xcb_render_picture_t picture_ = 0;
   std::unique_ptr<Offscreen> recoloured_;
-  std::unique_ptr<Offscreen> view_;  // for picture()
-  SharedImage greys_;                // the source's pixels in the view's greys
-  SharedImage made_;                 // the view made on this side
-  xcb_gcontext_t gc_ = 0;
+  std::unique_ptr<Offscreen> view_;      // for picture()
+  std::unique_ptr<Offscreen> greyMask_;  // the view made on this side, on the server
+  SharedImage greys_;                    // the source's pixels in the view's greys
+  SharedImage made_;                     // the view in greys made on this side
+  xcb_render_picture_t white_ = 0;
   Last last_ = Last::Nothing;
   Last shown_ = Last::Nothing;  // the last view drawn, a copy or made here, which picture() gives
   Rect source_, dest_;
@@ -482,6 +507,14 @@ class RenderSurface final : public ViewSurface {
         for (auto v = xcb_render_pictdepth_visuals_iterator(dp.data); v.rem;
              xcb_render_pictvisual_next(&v))
           formats_.visuals.emplace_back(v.data->visual, v.data->format);
+    for (auto f = xcb_render_query_pict_formats_formats_iterator(reply.get()); f.rem;
+         xcb_render_pictforminfo_next(&f)) {
+      const xcb_render_directformat_t& d = f.data->direct;
+      if (f.data->type == XCB_RENDER_PICT_TYPE_DIRECT && f.data->depth == 8 &&
+          d.alpha_mask == 0xff && d.red_mask == 0 && d.green_mask == 0 && d.blue_mask == 0)
+        formats_.alpha = f.data->id;
+    }
+    if (!formats_.alpha) throw std::runtime_error("RENDER has no 8-bit alpha format");
   }
 
   void bind() override { requireConnection(display_.connection); }
@@ -507,9 +540,8 @@ class RenderSurface final : public ViewSurface {
                    mode.colours, greys_);
     RenderPainter& painter = painterFor(view);
     if (mode.smooth) {
-      // Mixing them here and putting the view costs less than the server's bilinear pass
-      // over them (measured).
-      stretcher_.smooth(greyed, source, painter.image(view.deviceSize()), dest);
+      // Mixing them here costs less than the server's bilinear pass over them (measured).
+      stretcher_.smoothGreys(greyed, source, painter.image(view.deviceSize()), dest);
       painter.present(source, dest, mode);
       return;
     }
@@ -548,7 +580,8 @@ class RenderSurface final : public ViewSurface {
 
   RenderPainter& painterFor(View& view) {
     return painterOn<RenderPainter>(view, display_.connection, [this](xcb_window_t window) {
-      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"), root_);
+      return std::make_unique<RenderPainter>(display_, window, formatOf(window, "the view"),
+                                             formats_.alpha, root_);
     });
   }
 
