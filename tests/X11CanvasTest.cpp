@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
 #include <QApplication>
+#include <QWindow>
 #include <chrono>
 #include <thread>
 
@@ -24,7 +26,16 @@ class ViewWindow {
     box.setGeometry(
         QRect(QPoint(OnX::ScreenWidth - size.width(), OnX::ScreenHeight - size.height()), size));
     box.show();
-    QApplication::processEvents();
+    // Qt paints a new window blank through its own connection. The server must have done that
+    // before a test draws, or the blank may land on top of what the test drew.
+    EXPECT_TRUE(waitUntil([&] {
+      QApplication::processEvents();
+      return box.windowHandle()->isExposed();
+    }));
+    box.repaint();
+    xcb_connection_t* qt =
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    std::free(xcb_get_input_focus_reply(qt, xcb_get_input_focus(qt), nullptr));
   }
   QImage grab(X11Display& display) {
     sync(display);
