@@ -42,6 +42,12 @@ SharedSegment::~SharedSegment() {
   shmdt(address_);
 }
 
+void growSegment(std::unique_ptr<SharedSegment>& segment, xcb_connection_t* c, std::size_t bytes) {
+  if (segment && segment->bytes() >= bytes) return;
+  segment.reset();
+  segment = std::make_unique<SharedSegment>(c, bytes);
+}
+
 std::pair<Connection, xcb_screen_t*> connectToDisplay() {
   int number = 0;
   Connection c(xcb_connect(nullptr, &number));

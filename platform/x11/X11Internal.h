@@ -72,6 +72,10 @@ class SharedSegment {
   std::uint32_t segment_ = 0;
 };
 
+// `segment` made at least `bytes` large: kept when it is, else the old one goes before the larger
+// one is made. Throws as the constructor does, leaving `segment` empty.
+void growSegment(std::unique_ptr<SharedSegment>& segment, xcb_connection_t* c, std::size_t bytes);
+
 class DamageWatch;
 
 // What the server tells of changes on the desktop, on the desktop's own connection: device

@@ -110,18 +110,10 @@ class X11Source final : public ScreenSource {
     fallback_.reset();
     if (display_.shm) {
       try {
-        const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
-        if (!segment_ || segment_->bytes() < bytes) {
-          segment_.reset();  // the old one goes before the larger one is made
-          segment_ = std::make_unique<x11::SharedSegment>(c, bytes);
-        }
+        x11::growSegment(segment_, c, static_cast<std::size_t>(w) * h * 4);
         xcb_generic_error_t* e = nullptr;
-        const auto reply = x11::checked(
-            xcb_shm_get_image_reply(c,
-                                    xcb_shm_get_image(c, display_.screen->root, x, y, w, h, ~0u,
-                                                      XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->id(), 0),
-                                    &e),
-            &e, "reading the screen (MIT-SHM)");
+        const auto reply = x11::checked(xcb_shm_get_image_reply(c, readShared(area), &e), &e,
+                                        "reading the screen (MIT-SHM)");
         if (!reply) throw std::runtime_error("ShmGetImage failed");
         return {segment_->pixels(), area.width(), area};
       } catch (const std::runtime_error&) {
@@ -153,12 +145,7 @@ class X11Source final : public ScreenSource {
     const xcb_query_pointer_cookie_t asked = xcb_query_pointer(c, display_.screen->root);
     const Rect ahead = around ? readAround(*around) : Rect{};
     xcb_shm_get_image_cookie_t reading{};
-    if (!ahead.isEmpty())
-      reading = xcb_shm_get_image(c, display_.screen->root, static_cast<std::int16_t>(ahead.left),
-                                  static_cast<std::int16_t>(ahead.top),
-                                  static_cast<std::uint16_t>(ahead.width()),
-                                  static_cast<std::uint16_t>(ahead.height()), ~0u,
-                                  XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->id(), 0);
+    if (!ahead.isEmpty()) reading = readShared(ahead);
     xcb_generic_error_t* e = nullptr;
     const auto reply =
         x11::checked(xcb_query_pointer_reply(c, asked, &e), &e, "asking for the pointer");
@@ -186,16 +173,22 @@ class X11Source final : public ScreenSource {
         Rect{area.left - Margin, area.top - Margin, area.right + Margin, area.bottom + Margin}
             .intersected(bounds);
     if (!display_.shm || !segment_ || ahead.isEmpty()) return {};
-    const std::size_t bytes = static_cast<std::size_t>(ahead.width()) * ahead.height() * 4;
-    if (segment_->bytes() < bytes) {
-      try {
-        segment_.reset();
-        segment_ = std::make_unique<x11::SharedSegment>(display_.connection, bytes);
-      } catch (const std::runtime_error&) {
-        return {};  // the capture makes one, or says why it cannot
-      }
+    try {
+      x11::growSegment(segment_, display_.connection,
+                       static_cast<std::size_t>(ahead.width()) * ahead.height() * 4);
+    } catch (const std::runtime_error&) {
+      return {};  // the capture makes one, or says why it cannot
     }
     return ahead;
+  }
+
+  // `area` of the screen into the shared segment.
+  xcb_shm_get_image_cookie_t readShared(const Rect& area) {
+    return xcb_shm_get_image(
+        display_.connection, display_.screen->root, static_cast<std::int16_t>(area.left),
+        static_cast<std::int16_t>(area.top), static_cast<std::uint16_t>(area.width()),
+        static_cast<std::uint16_t>(area.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_->id(),
+        0);
   }
 
   void fire() {

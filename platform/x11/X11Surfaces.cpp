@@ -164,10 +164,7 @@ class SharedImage {
       uchar* memory = nullptr;
       if (shm_) {
         try {
-          if (!segment_ || segment_->bytes() < bytes) {
-            segment_.reset();  // the old one goes before the larger one is made
-            segment_ = std::make_unique<SharedSegment>(c_, bytes);
-          }
+          growSegment(segment_, c_, bytes);
           memory = reinterpret_cast<uchar*>(segment_->pixels());
         } catch (const std::runtime_error&) {
           shm_ = false;
